@@ -1,0 +1,5 @@
+#include "manager/MessageList.h"
+
+void MemoryMessageList::AddLine(const std::string& text) {
+    lines.push_back(text);
+}

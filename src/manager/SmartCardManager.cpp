@@ -1,0 +1,32 @@
+#include "manager/SmartCardManager.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "catalogue/EmbeddedCatalogue.h"
+#include "log/Log.h"
+
+CSmartCardManager::CSmartCardManager()
+    : m_readerCount(0), m_slotId(0), m_statusList(nullptr), m_cardListParsed(false) {
+    std::memset(m_readers, 0, sizeof m_readers);
+    std::memset(&m_tokenInfo, 0, sizeof m_tokenInfo);
+    LogStart();
+    std::size_t size = 0;
+    const char* catalogue = EmbeddedCatalogue(&size);
+    try {
+        InitCardList(size, catalogue);
+    } catch (...) {
+        // The destructor does not run for a constructor that throws: stop the log here so
+        // that the catalogue's messages reach the file.
+        LogStop();
+        throw;
+    }
+}
+
+CSmartCardManager::~CSmartCardManager() {
+    for (SCARD_READERSTATE& reader : m_readers) {
+        std::free(const_cast<char*>(reader.szReader));
+        reader.szReader = nullptr;
+    }
+    LogStop();
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is needed, then builds and runs every test twice: a normal build (build/)
+# and one with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
+# Warnings are errors in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./tools/install-deps.sh
+
+jobs=$(nproc)
+run_build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIDOR_WERROR=ON "$@"
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+}
+
+echo "== normal build =="
+run_build build
+echo "== sanitizer build =="
+ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    run_build build-asan -DLUMIDOR_SANITIZE=ON -DLUMIDOR_BUILD_BENCHMARKS=OFF
