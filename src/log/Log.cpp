@@ -76,6 +76,12 @@ void Rotate(LogContext* context) {
     std::rename(output.c_str(), generation(1).c_str());
 }
 
+// gettid() is a system call; a thread's id never changes.
+uint32_t CurrentThreadId() {
+    thread_local const auto id = static_cast<uint32_t>(gettid());
+    return id;
+}
+
 void LowerOwnPriority() {
     pid_t tid = gettid();
     errno = 0;
@@ -188,7 +194,7 @@ int LogMessage(int32_t code, uint32_t withSystemText, const char* source, const 
         record->text[length] = '\0';
         record->code = static_cast<uint32_t>(code);
         record->withSystemText = withSystemText;
-        record->threadId = static_cast<uint32_t>(gettid());
+        record->threadId = CurrentThreadId();
         record->seconds = now.tv_sec;
         record->milliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
         record->next = nullptr;
