@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "manager/MessageList.h"
+#include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
 #include "platform/Pkcs11.h"
 
@@ -45,6 +46,8 @@ public:
     void InitCardList(std::size_t size, const char* text);
     // The first matching "CCID" entry for this reader and ATR, owned by the caller, or null.
     CardDefinition* FindCardJson(std::string readerName, std::string atrHex);
+    // The token information of the last check or test, as texts and counters.
+    TokenDetails GetTokenDetails() const;
 
     SCARD_READERSTATE m_readers[kMaxReaders];
     uint32_t m_readerCount;
