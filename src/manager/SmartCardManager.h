@@ -49,6 +49,22 @@ public:
     // The token information of the last check or test, as texts and counters.
     TokenDetails GetTokenDetails() const;
 
+    // Loads each module of a comma-separated drivers value once, reporting each; with
+    // `keep` the names that load are appended to m_drivers. 0, or the last load error.
+    uint32_t ProbeDrivers(const std::string& drivers, const char* source, bool keep);
+    // Loads m_driverInUse and records its full path in m_driverPath; the caller releases it.
+    ModuleHandle UpdateFileInfo();
+    // The module's initialised function list, or null after reporting why. `failure`, when
+    // given, receives the reason's own code (loader error or CK_RV), 0 on success.
+    CK_FUNCTION_LIST* GetFunctionList(ModuleHandle module, const std::string& name,
+                                      uint32_t* failure = nullptr);
+    // The file version of m_driverPath into m_driverVersion; unchanged when it has none.
+    void ReadDriverVersion(const char* source, uint32_t code);
+    // Picks the slot of `readerName`, reads its token information and opens and closes a
+    // session on it. 0, or the CK_RV of the call that failed.
+    uint32_t OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
+                             std::string readerName);
+
     SCARD_READERSTATE m_readers[kMaxReaders];
     uint32_t m_readerCount;
     CK_TOKEN_INFO m_tokenInfo;

@@ -1,0 +1,124 @@
+#include <cstring>
+#include <vector>
+
+#include "log/Log.h"
+#include "manager/SmartCardManager.h"
+#include "manager/StatusText.h"
+
+namespace {
+
+constexpr const char* kSource = "CSmartCardManager::OpenCardSession";
+
+// A module whose list lacks an entry answers as a module without that function would.
+template <typename F, typename... A>
+CK_RV Call(F function, A... arguments) {
+    return function != nullptr ? function(arguments...) : CKR_FUNCTION_NOT_SUPPORTED;
+}
+
+// The 64 blank-padded bytes as a text: trailing blanks cleared, the first byte kept.
+void SlotDescription(const CK_SLOT_INFO& info, char description[65]) {
+    std::memcpy(description, info.slotDescription, 64);
+    description[64] = '\0';
+    for (int i = 63; i > 0 && description[i] == ' '; --i) {
+        description[i] = '\0';
+    }
+}
+
+}  // namespace
+
+uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
+                                            std::string readerName) {
+    // One log record and one status line, both naming `function`.
+    auto fail = [&](const char* function, CK_RV rv) {
+        uint32_t code = static_cast<uint32_t>(rv);
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(code), 0, kSource, "%s error: 0x%X.", function, code);
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatStatus(code, driverName.c_str(), function, 320));
+        }
+        return code;
+    };
+
+    // A token may appear between the count and the list: then the list is asked for once more.
+    std::vector<CK_SLOT_ID> slots;
+    CK_ULONG count = 0;
+    for (int attempt = 0;; ++attempt) {
+        count = 0;
+        CK_RV rv = Call(functionList->C_GetSlotList, CK_TRUE, nullptr, &count);
+        if (rv != CKR_OK) {
+            return fail("C_GetSlotList", rv);
+        }
+        if (count > 0) {
+            slots.assign(count, 0);
+            CK_ULONG listed = count;
+            rv = Call(functionList->C_GetSlotList, CK_TRUE, slots.data(), &listed);
+            // More ids than there is room for cannot have been written: never read past it.
+            if (rv == CKR_OK && listed > count) {
+                rv = CKR_BUFFER_TOO_SMALL;
+            }
+            if (rv == CKR_BUFFER_TOO_SMALL && attempt == 0) {
+                continue;
+            }
+            if (rv != CKR_OK) {
+                return fail("C_GetSlotList", rv);
+            }
+            count = listed;
+        }
+        break;
+    }
+
+    // No token is a failure: reporting success would call the driver working.
+    if (count == 0) {
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(CKR_TOKEN_NOT_PRESENT), 0, kSource,
+                       "No token available.");
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatStatus(static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT),
+                                                     driverName.c_str(), "C_GetSlotList", 320));
+        }
+        return static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT);
+    }
+
+    if (count == 1) {
+        m_slotId = slots[0];
+    } else {
+        bool matched = false;
+        for (CK_ULONG i = 0; i < count && !matched; ++i) {
+            CK_SLOT_INFO info;
+            std::memset(&info, 0, sizeof info);
+            CK_RV rv = Call(functionList->C_GetSlotInfo, slots[i], &info);
+            if (rv != CKR_OK) {
+                return fail("C_GetSlotList", rv);
+            }
+            char description[65];
+            SlotDescription(info, description);
+            if (std::strstr(readerName.c_str(), description) != nullptr ||
+                std::strstr(description, readerName.c_str()) != nullptr) {
+                m_slotId = slots[i];
+                matched = true;
+            }
+        }
+        // Rather the module's first token than a slot left over from another module.
+        if (!matched) {
+            m_slotId = slots[0];
+            if (g_logLevel >= 1)
+                LogMessage(0, 0, kSource,
+                           "No slot description matches reader '%s': using the first slot.",
+                           readerName.c_str());
+        }
+    }
+
+    CK_RV rv = Call(functionList->C_GetTokenInfo, m_slotId, &m_tokenInfo);
+    if (rv != CKR_OK) {
+        return fail("C_GetTokenInfo", rv);
+    }
+
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    rv = Call(functionList->C_OpenSession, m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
+              static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
+    if (rv != CKR_OK) {
+        return fail("C_OpenSession", rv);
+    }
+    Call(functionList->C_CloseSession, session);
+    return 0;
+}

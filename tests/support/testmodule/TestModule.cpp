@@ -1,0 +1,908 @@
+// A PKCS#11 module for tests. Its behaviour comes from a script file beside it, read when the
+// module is loaded: "<module file>.script". Counters of loads, unloads and calls, and a few
+// values of the last calls, are written back after every call to "<module file>.counts", so
+// that several copies under different file names behave and count independently.
+//
+// Script lines are key=value ('#' starts a comment line); texts may hold \xHH and \\ escapes,
+// numbers are decimal or 0x-hexadecimal. Fields within a value are separated by '|'.
+//
+//   result.C_Xxx=<rv>            every call of C_Xxx answers rv without doing anything
+//   result.C_Xxx@<n>=<rv>        only the n-th call (1-based) does; wins over the above
+//   function_list=null           C_GetFunctionList answers CKR_OK with a null list
+//   null_function=C_Xxx          the function list's entry for C_Xxx is null (repeatable)
+//   slot=<id>|<token 0/1>|<description>[|<token label>]   (repeatable; replaces the default)
+//   slot_list_overcount=<n>      a filled slot list reports n more slots than it wrote
+//   token.label / .manufacturer / .model / .serial = <text>
+//   token.flags / .max_sessions / .max_rw_sessions / .max_pin / .min_pin / .total_public /
+//   .free_public / .total_private / .free_private = <number>
+//   token.hardware / token.firmware / info.version = <major>.<minor>
+//   key=<label>|<id>|<key type>|<always authenticate 0/1>   a private key (repeatable)
+//   pin=<text>                   the user PIN; without it every PIN is accepted
+//   device_error=<number>        ulDeviceError of C_GetSessionInfo
+//
+// Without a script there is one slot (id 1) with a token and no key. Unknown keys end the
+// process at load, so that a mistyped script cannot pass unnoticed.
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Pkcs11.h"
+
+// Every entry of the function list that the module does not implement.
+#define TM_UNSUPPORTED_FUNCTIONS(X)                                                                \
+    X(C_Finalize)                                                                                  \
+    X(C_GetMechanismList)                                                                          \
+    X(C_GetMechanismInfo)                                                                          \
+    X(C_InitToken) X(C_InitPIN) X(C_SetPIN) X(C_CloseAllSessions) X(C_GetOperationState)           \
+        X(C_SetOperationState) X(C_CreateObject) X(C_CopyObject) X(C_DestroyObject)                \
+            X(C_SetAttributeValue) X(C_EncryptInit) X(C_Encrypt) X(C_EncryptUpdate)                \
+                X(C_EncryptFinal) X(C_DecryptInit) X(C_Decrypt) X(C_DecryptUpdate)                 \
+                    X(C_DecryptFinal) X(C_DigestInit) X(C_Digest) X(C_DigestUpdate) X(C_DigestKey) \
+                        X(C_DigestFinal) X(C_SignUpdate) X(C_SignFinal) X(C_SignRecoverInit)       \
+                            X(C_SignRecover) X(C_VerifyInit) X(C_Verify) X(C_VerifyUpdate)         \
+                                X(C_VerifyFinal) X(C_VerifyRecoverInit) X(C_VerifyRecover)         \
+                                    X(C_DigestEncryptUpdate) X(C_DecryptDigestUpdate)              \
+                                        X(C_SignEncryptUpdate) X(C_DecryptVerifyUpdate)            \
+                                            X(C_GenerateKey) X(C_GenerateKeyPair) X(C_WrapKey)     \
+                                                X(C_UnwrapKey) X(C_DeriveKey) X(C_SeedRandom)      \
+                                                    X(C_GenerateRandom) X(C_GetFunctionStatus)     \
+                                                        X(C_CancelFunction) X(C_WaitForSlotEvent)
+
+#define TM_IMPLEMENTED_FUNCTIONS(X)                                                            \
+    X(C_Initialize)                                                                            \
+    X(C_GetInfo)                                                                               \
+    X(C_GetFunctionList) X(C_GetSlotList) X(C_GetSlotInfo) X(C_GetTokenInfo) X(C_OpenSession)  \
+        X(C_CloseSession) X(C_GetSessionInfo) X(C_Login) X(C_Logout) X(C_GetObjectSize)        \
+            X(C_GetAttributeValue) X(C_FindObjectsInit) X(C_FindObjects) X(C_FindObjectsFinal) \
+                X(C_SignInit) X(C_Sign)
+
+namespace {
+
+constexpr CK_ULONG kSignatureLength = 128;
+
+struct Slot {
+    CK_SLOT_ID id = 0;
+    bool token = false;
+    std::string description;
+    std::string label;  // empty: the token's label
+};
+
+struct Key {
+    std::string label;
+    std::string id;
+    CK_KEY_TYPE type = CKK_RSA;
+    bool alwaysAuthenticate = false;
+};
+
+struct Session {
+    CK_SESSION_HANDLE handle = 0;
+    CK_SLOT_ID slot = 0;
+    CK_FLAGS flags = 0;
+    bool finding = false;
+    std::vector<CK_OBJECT_HANDLE> found;
+    std::size_t next = 0;
+    bool signing = false;
+    CK_OBJECT_HANDLE signKey = 0;
+    bool contextLoginNeeded = false;
+};
+
+struct State {
+    std::string path;
+    // Script.
+    std::map<std::string, CK_RV> results;
+    std::map<std::pair<std::string, long>, CK_RV> nthResults;
+    bool functionListNull = false;
+    std::set<std::string> nullFunctions;
+    std::vector<Slot> slots;
+    CK_ULONG slotListOvercount = 0;
+    std::string tokenLabel = "Lumidor Test Token";
+    std::string tokenManufacturer = "Lumidor Tests";
+    std::string tokenModel = "Scripted";
+    std::string tokenSerial = "0000000000000001";
+    CK_FLAGS tokenFlags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED;
+    CK_ULONG maxSessions = 16;
+    CK_ULONG maxRwSessions = 16;
+    CK_ULONG maxPin = 8;
+    CK_ULONG minPin = 4;
+    CK_ULONG totalPublic = 32768;
+    CK_ULONG freePublic = 16384;
+    CK_ULONG totalPrivate = 32768;
+    CK_ULONG freePrivate = 16384;
+    CK_VERSION hardware{1, 0};
+    CK_VERSION firmware{1, 0};
+    CK_VERSION library{1, 0};
+    std::vector<Key> keys;
+    bool pinSet = false;
+    std::string pin;
+    CK_ULONG deviceError = 0;
+    // Running state.
+    std::map<std::string, std::string> counters;
+    bool initialized = false;
+    bool loggedIn = false;
+    std::vector<Session> sessions;
+    CK_SESSION_HANDLE nextSession = 1;
+    CK_FUNCTION_LIST list{};
+};
+
+State* g_state = nullptr;
+std::mutex g_lock;
+int g_anchor = 0;
+
+[[noreturn]] void ScriptError(const std::string& line, const char* why) {
+    std::fprintf(stderr, "test module script %s.script: %s: %s\n",
+                 g_state != nullptr ? g_state->path.c_str() : "?", why, line.c_str());
+    std::abort();
+}
+
+std::string Unescape(const std::string& text, const std::string& line) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+        } else if (i + 1 < text.size() && text[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+        } else if (i + 3 < text.size() && text[i + 1] == 'x') {
+            char digits[3] = {text[i + 2], text[i + 3], '\0'};
+            char* end = nullptr;
+            long value = std::strtol(digits, &end, 16);
+            if (end != digits + 2) {
+                ScriptError(line, "bad \\x escape");
+            }
+            out += static_cast<char>(value);
+            i += 3;
+        } else {
+            ScriptError(line, "bad escape");
+        }
+    }
+    return out;
+}
+
+CK_ULONG Number(const std::string& text, const std::string& line) {
+    if (text.empty()) {
+        ScriptError(line, "missing number");
+    }
+    char* end = nullptr;
+    unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (*end != '\0') {
+        ScriptError(line, "bad number");
+    }
+    return static_cast<CK_ULONG>(value);
+}
+
+CK_VERSION Version(const std::string& text, const std::string& line) {
+    std::size_t dot = text.find('.');
+    if (dot == std::string::npos) {
+        ScriptError(line, "version must be major.minor");
+    }
+    return CK_VERSION{static_cast<CK_BYTE>(Number(text.substr(0, dot), line)),
+                      static_cast<CK_BYTE>(Number(text.substr(dot + 1), line))};
+}
+
+std::vector<std::string> Fields(const std::string& value) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t bar = value.find('|', start);
+        fields.push_back(value.substr(start, bar == std::string::npos ? bar : bar - start));
+        if (bar == std::string::npos) {
+            return fields;
+        }
+        start = bar + 1;
+    }
+}
+
+bool KnownFunction(const std::string& name) {
+    static const std::set<std::string> names = {
+#define TM_NAME(fn) #fn,
+        TM_UNSUPPORTED_FUNCTIONS(TM_NAME) TM_IMPLEMENTED_FUNCTIONS(TM_NAME)
+#undef TM_NAME
+    };
+    return names.count(name) != 0;
+}
+
+void ScriptLine(State& s, const std::string& line) {
+    std::size_t equals = line.find('=');
+    if (equals == std::string::npos) {
+        ScriptError(line, "no '='");
+    }
+    std::string key = line.substr(0, equals);
+    std::string value = line.substr(equals + 1);
+    std::map<std::string, std::string*> texts = {
+        {"token.label", &s.tokenLabel},
+        {"token.manufacturer", &s.tokenManufacturer},
+        {"token.model", &s.tokenModel},
+        {"token.serial", &s.tokenSerial},
+    };
+    std::map<std::string, CK_ULONG*> numbers = {
+        {"token.flags", &s.tokenFlags},
+        {"token.max_sessions", &s.maxSessions},
+        {"token.max_rw_sessions", &s.maxRwSessions},
+        {"token.max_pin", &s.maxPin},
+        {"token.min_pin", &s.minPin},
+        {"token.total_public", &s.totalPublic},
+        {"token.free_public", &s.freePublic},
+        {"token.total_private", &s.totalPrivate},
+        {"token.free_private", &s.freePrivate},
+        {"slot_list_overcount", &s.slotListOvercount},
+        {"device_error", &s.deviceError},
+    };
+    std::map<std::string, CK_VERSION*> versions = {{"token.hardware", &s.hardware},
+                                                   {"token.firmware", &s.firmware},
+                                                   {"info.version", &s.library}};
+
+    if (texts.count(key) != 0) {
+        *texts[key] = Unescape(value, line);
+    } else if (numbers.count(key) != 0) {
+        *numbers[key] = Number(value, line);
+    } else if (versions.count(key) != 0) {
+        *versions[key] = Version(value, line);
+    } else if (key.rfind("result.", 0) == 0) {
+        std::string function = key.substr(7);
+        std::size_t at = function.find('@');
+        CK_RV rv = Number(value, line);
+        if (at == std::string::npos) {
+            if (!KnownFunction(function))
+                ScriptError(line, "unknown function");
+            s.results[function] = rv;
+        } else {
+            long call = static_cast<long>(Number(function.substr(at + 1), line));
+            function.resize(at);
+            if (!KnownFunction(function) || call < 1)
+                ScriptError(line, "unknown function or call");
+            s.nthResults[{function, call}] = rv;
+        }
+    } else if (key == "function_list") {
+        if (value != "null")
+            ScriptError(line, "function_list takes only null");
+        s.functionListNull = true;
+    } else if (key == "null_function") {
+        if (!KnownFunction(value))
+            ScriptError(line, "unknown function");
+        s.nullFunctions.insert(value);
+    } else if (key == "slot") {
+        std::vector<std::string> f = Fields(value);
+        if (f.size() < 3 || f.size() > 4)
+            ScriptError(line, "slot=<id>|<token>|<description>[|<label>]");
+        Slot slot;
+        slot.id = Number(f[0], line);
+        slot.token = Number(f[1], line) != 0;
+        slot.description = Unescape(f[2], line);
+        if (f.size() == 4)
+            slot.label = Unescape(f[3], line);
+        s.slots.push_back(slot);
+    } else if (key == "key") {
+        std::vector<std::string> f = Fields(value);
+        if (f.size() != 4)
+            ScriptError(line, "key=<label>|<id>|<type>|<always authenticate>");
+        s.keys.push_back(Key{Unescape(f[0], line), Unescape(f[1], line), Number(f[2], line),
+                             Number(f[3], line) != 0});
+    } else if (key == "pin") {
+        s.pinSet = true;
+        s.pin = Unescape(value, line);
+    } else {
+        ScriptError(line, "unknown key");
+    }
+}
+
+void ReadScript(State& s) {
+    std::ifstream in(s.path + ".script", std::ios::binary);
+    bool slotsGiven = false;
+    std::string line;
+    while (in && std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        if (line.rfind("slot=", 0) == 0 && !slotsGiven) {
+            slotsGiven = true;
+            s.slots.clear();
+        }
+        ScriptLine(s, line);
+    }
+}
+
+void ReadCounters(State& s) {
+    std::ifstream in(s.path + ".counts", std::ios::binary);
+    std::string line;
+    while (in && std::getline(in, line)) {
+        std::size_t equals = line.find('=');
+        if (equals != std::string::npos) {
+            s.counters[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+}
+
+void WriteCounters(const State& s) {
+    std::string temporary = s.path + ".counts.tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        for (const auto& [key, value] : s.counters) {
+            out << key << '=' << value << '\n';
+        }
+    }
+    std::rename(temporary.c_str(), (s.path + ".counts").c_str());
+}
+
+long Increment(State& s, const std::string& key) {
+    long value = std::atol(s.counters[key].c_str()) + 1;
+    s.counters[key] = std::to_string(value);
+    return value;
+}
+
+std::string Hex(const void* data, std::size_t length) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < length; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 0xF];
+    }
+    return out;
+}
+
+void Remember(State& s, const std::string& key, const std::string& value) {
+    s.counters["last." + key] = value;
+}
+
+// Counts the call; true with *rv set when the script fixes this call's result.
+bool Forced(const char* function, CK_RV* rv) {
+    State& s = *g_state;
+    long call = Increment(s, std::string("calls.") + function);
+    WriteCounters(s);
+    auto nth = s.nthResults.find({function, call});
+    if (nth != s.nthResults.end()) {
+        *rv = nth->second;
+        return true;
+    }
+    auto all = s.results.find(function);
+    if (all != s.results.end()) {
+        *rv = all->second;
+        return true;
+    }
+    return false;
+}
+
+void Pad(CK_UTF8CHAR* field, std::size_t size, const std::string& text) {
+    std::memset(field, ' ', size);
+    std::memcpy(field, text.data(), text.size() < size ? text.size() : size);
+}
+
+Slot* FindSlot(CK_SLOT_ID id) {
+    for (Slot& slot : g_state->slots) {
+        if (slot.id == id)
+            return &slot;
+    }
+    return nullptr;
+}
+
+Session* FindSession(CK_SESSION_HANDLE handle) {
+    for (Session& session : g_state->sessions) {
+        if (session.handle == handle)
+            return &session;
+    }
+    return nullptr;
+}
+
+// Private keys are visible only once the user is logged in.
+const Key* FindKey(CK_OBJECT_HANDLE handle) {
+    if (!g_state->loggedIn || handle == 0 || handle > g_state->keys.size())
+        return nullptr;
+    return &g_state->keys[handle - 1];
+}
+
+#define TM_ENTER(function)                     \
+    std::lock_guard<std::mutex> guard(g_lock); \
+    CK_RV forced = CKR_OK;                     \
+    if (Forced(function, &forced))             \
+        return forced;                         \
+    if (!g_state->initialized)                 \
+        return CKR_CRYPTOKI_NOT_INITIALIZED;   \
+    State& s = *g_state;                       \
+    (void)s
+
+#define TM_SESSION(handle)                  \
+    Session* session = FindSession(handle); \
+    if (session == nullptr)                 \
+    return CKR_SESSION_HANDLE_INVALID
+
+CK_RV Initialize(void*) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    CK_RV forced = CKR_OK;
+    if (Forced("C_Initialize", &forced)) {
+        if (forced == CKR_OK || forced == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+            g_state->initialized = true;
+        }
+        return forced;
+    }
+    if (g_state->initialized)
+        return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+    g_state->initialized = true;
+    return CKR_OK;
+}
+
+CK_RV GetInfo(CK_INFO* info) {
+    TM_ENTER("C_GetInfo");
+    if (info == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    std::memset(info, 0, sizeof *info);
+    info->cryptokiVersion = CK_VERSION{2, 40};
+    Pad(info->manufacturerID, sizeof info->manufacturerID, "Lumidor Tests");
+    Pad(info->libraryDescription, sizeof info->libraryDescription, "Scripted test module");
+    info->libraryVersion = s.library;
+    return CKR_OK;
+}
+
+CK_RV GetFunctionList(CK_FUNCTION_LIST** list);
+
+CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* slots, CK_ULONG* count) {
+    TM_ENTER("C_GetSlotList");
+    if (count == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    std::vector<CK_SLOT_ID> ids;
+    for (const Slot& slot : s.slots) {
+        if (slot.token || tokenPresent == CK_FALSE)
+            ids.push_back(slot.id);
+    }
+    if (slots == nullptr) {
+        *count = ids.size();
+        return CKR_OK;
+    }
+    if (*count < ids.size()) {
+        *count = ids.size();
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        slots[i] = ids[i];
+    *count = ids.size() + s.slotListOvercount;
+    return CKR_OK;
+}
+
+CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info) {
+    TM_ENTER("C_GetSlotInfo");
+    Remember(s, "C_GetSlotInfo.slot", std::to_string(id));
+    const Slot* slot = FindSlot(id);
+    if (slot == nullptr)
+        return CKR_SLOT_ID_INVALID;
+    if (info == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    std::memset(info, 0, sizeof *info);
+    Pad(info->slotDescription, sizeof info->slotDescription, slot->description);
+    Pad(info->manufacturerID, sizeof info->manufacturerID, "Lumidor Tests");
+    info->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | (slot->token ? CKF_TOKEN_PRESENT : 0);
+    info->hardwareVersion = CK_VERSION{1, 0};
+    info->firmwareVersion = CK_VERSION{1, 0};
+    return CKR_OK;
+}
+
+CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
+    TM_ENTER("C_GetTokenInfo");
+    Remember(s, "C_GetTokenInfo.slot", std::to_string(id));
+    const Slot* slot = FindSlot(id);
+    if (slot == nullptr)
+        return CKR_SLOT_ID_INVALID;
+    if (!slot->token)
+        return CKR_TOKEN_NOT_PRESENT;
+    if (info == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    std::memset(info, 0, sizeof *info);
+    Pad(info->label, sizeof info->label, slot->label.empty() ? s.tokenLabel : slot->label);
+    Pad(info->manufacturerID, sizeof info->manufacturerID, s.tokenManufacturer);
+    Pad(info->model, sizeof info->model, s.tokenModel);
+    Pad(info->serialNumber, sizeof info->serialNumber, s.tokenSerial);
+    info->flags = s.tokenFlags;
+    info->ulMaxSessionCount = s.maxSessions;
+    info->ulMaxRwSessionCount = s.maxRwSessions;
+    for (const Session& session : s.sessions) {
+        if (session.slot != id)
+            continue;
+        ++info->ulSessionCount;
+        if ((session.flags & CKF_RW_SESSION) != 0)
+            ++info->ulRwSessionCount;
+    }
+    info->ulMaxPinLen = s.maxPin;
+    info->ulMinPinLen = s.minPin;
+    info->ulTotalPublicMemory = s.totalPublic;
+    info->ulFreePublicMemory = s.freePublic;
+    info->ulTotalPrivateMemory = s.totalPrivate;
+    info->ulFreePrivateMemory = s.freePrivate;
+    info->hardwareVersion = s.hardware;
+    info->firmwareVersion = s.firmware;
+    Pad(info->utcTime, sizeof info->utcTime, "");
+    return CKR_OK;
+}
+
+CK_RV OpenSession(CK_SLOT_ID id, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_HANDLE* handle) {
+    TM_ENTER("C_OpenSession");
+    Remember(s, "C_OpenSession.slot", std::to_string(id));
+    Remember(s, "C_OpenSession.flags", std::to_string(flags));
+    WriteCounters(s);
+    const Slot* slot = FindSlot(id);
+    if (slot == nullptr)
+        return CKR_SLOT_ID_INVALID;
+    if (!slot->token)
+        return CKR_TOKEN_NOT_PRESENT;
+    if ((flags & CKF_SERIAL_SESSION) == 0)
+        return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
+    if (handle == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    Session session;
+    session.handle = s.nextSession++;
+    session.slot = id;
+    session.flags = flags;
+    s.sessions.push_back(session);
+    *handle = session.handle;
+    Increment(s, "sessions.open");
+    WriteCounters(s);
+    return CKR_OK;
+}
+
+CK_RV CloseSession(CK_SESSION_HANDLE handle) {
+    TM_ENTER("C_CloseSession");
+    for (auto it = s.sessions.begin(); it != s.sessions.end(); ++it) {
+        if (it->handle == handle) {
+            s.sessions.erase(it);
+            // Closing the last session logs the user out.
+            if (s.sessions.empty())
+                s.loggedIn = false;
+            s.counters["sessions.open"] = std::to_string(s.sessions.size());
+            WriteCounters(s);
+            return CKR_OK;
+        }
+    }
+    return CKR_SESSION_HANDLE_INVALID;
+}
+
+CK_RV GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info) {
+    TM_ENTER("C_GetSessionInfo");
+    TM_SESSION(handle);
+    if (info == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    bool rw = (session->flags & CKF_RW_SESSION) != 0;
+    info->slotID = session->slot;
+    info->state = s.loggedIn ? (rw ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS)
+                             : (rw ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION);
+    info->flags = session->flags;
+    info->ulDeviceError = s.deviceError;
+    return CKR_OK;
+}
+
+CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_UTF8CHAR* pin, CK_ULONG length) {
+    TM_ENTER("C_Login");
+    TM_SESSION(handle);
+    if (pin == nullptr && length != 0)
+        return CKR_ARGUMENTS_BAD;
+    Remember(s, "C_Login.pin", Hex(pin, length));
+    Remember(s, "C_Login.user", std::to_string(user));
+    WriteCounters(s);
+    if (user != CKU_USER && user != CKU_CONTEXT_SPECIFIC)
+        return CKR_USER_TYPE_INVALID;
+    if (user == CKU_USER && s.loggedIn)
+        return CKR_USER_ALREADY_LOGGED_IN;
+    if (user == CKU_CONTEXT_SPECIFIC && !(s.loggedIn && session->signing)) {
+        return CKR_OPERATION_NOT_INITIALIZED;
+    }
+    if (s.pinSet && std::string(reinterpret_cast<const char*>(pin), length) != s.pin) {
+        return CKR_PIN_INCORRECT;
+    }
+    if (user == CKU_USER) {
+        s.loggedIn = true;
+    } else {
+        session->contextLoginNeeded = false;
+    }
+    return CKR_OK;
+}
+
+CK_RV Logout(CK_SESSION_HANDLE handle) {
+    TM_ENTER("C_Logout");
+    TM_SESSION(handle);
+    if (!s.loggedIn)
+        return CKR_USER_NOT_LOGGED_IN;
+    s.loggedIn = false;
+    return CKR_OK;
+}
+
+CK_RV GetObjectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ULONG* size) {
+    TM_ENTER("C_GetObjectSize");
+    TM_SESSION(handle);
+    (void)session;
+    if (FindKey(object) == nullptr)
+        return CKR_OBJECT_HANDLE_INVALID;
+    if (size == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    *size = 512;
+    return CKR_OK;
+}
+
+// The bytes of one attribute of a key; false when the key has no such attribute.
+bool KeyAttribute(const Key& key, CK_ATTRIBUTE_TYPE type, std::string* bytes) {
+    auto ulong = [bytes](CK_ULONG value) {
+        bytes->assign(reinterpret_cast<const char*>(&value), sizeof value);
+    };
+    auto bbool = [bytes](bool value) { bytes->assign(1, value ? CK_TRUE : CK_FALSE); };
+    switch (type) {
+        case CKA_CLASS:
+            ulong(CKO_PRIVATE_KEY);
+            return true;
+        case CKA_KEY_TYPE:
+            ulong(key.type);
+            return true;
+        case CKA_TOKEN:
+        case CKA_PRIVATE:
+        case CKA_SIGN:
+            bbool(true);
+            return true;
+        case CKA_ALWAYS_AUTHENTICATE:
+            bbool(key.alwaysAuthenticate);
+            return true;
+        case CKA_LABEL:
+            *bytes = key.label;
+            return true;
+        case CKA_ID:
+            *bytes = key.id;
+            return true;
+        default:
+            return false;
+    }
+}
+
+CK_RV GetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* attributes,
+                        CK_ULONG count) {
+    TM_ENTER("C_GetAttributeValue");
+    TM_SESSION(handle);
+    (void)session;
+    const Key* key = FindKey(object);
+    if (key == nullptr)
+        return CKR_OBJECT_HANDLE_INVALID;
+    if (attributes == nullptr && count != 0)
+        return CKR_ARGUMENTS_BAD;
+    CK_RV rv = CKR_OK;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE& attribute = attributes[i];
+        std::string bytes;
+        if (!KeyAttribute(*key, attribute.type, &bytes)) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_ATTRIBUTE_TYPE_INVALID;
+        } else if (attribute.pValue == nullptr) {
+            attribute.ulValueLen = bytes.size();
+        } else if (attribute.ulValueLen < bytes.size()) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            if (rv == CKR_OK)
+                rv = CKR_BUFFER_TOO_SMALL;
+        } else {
+            std::memcpy(attribute.pValue, bytes.data(), bytes.size());
+            attribute.ulValueLen = bytes.size();
+        }
+    }
+    return rv;
+}
+
+CK_RV FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE* attributes, CK_ULONG count) {
+    TM_ENTER("C_FindObjectsInit");
+    TM_SESSION(handle);
+    if (session->finding)
+        return CKR_OPERATION_ACTIVE;
+    if (attributes == nullptr && count != 0)
+        return CKR_ARGUMENTS_BAD;
+    std::string search;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (attributes[i].pValue == nullptr && attributes[i].ulValueLen != 0) {
+            return CKR_ATTRIBUTE_VALUE_INVALID;
+        }
+        search += (i > 0 ? "," : "") + std::to_string(attributes[i].type) + ":" +
+                  Hex(attributes[i].pValue, attributes[i].ulValueLen);
+    }
+    Remember(s, "C_FindObjectsInit.template", search);
+    WriteCounters(s);
+    session->found.clear();
+    session->next = 0;
+    for (std::size_t k = 0; k < s.keys.size(); ++k) {
+        if (FindKey(k + 1) == nullptr)
+            continue;
+        bool matches = true;
+        for (CK_ULONG i = 0; i < count && matches; ++i) {
+            std::string bytes;
+            matches = KeyAttribute(s.keys[k], attributes[i].type, &bytes) &&
+                      bytes.size() == attributes[i].ulValueLen &&
+                      std::memcmp(bytes.data(), attributes[i].pValue, bytes.size()) == 0;
+        }
+        if (matches)
+            session->found.push_back(k + 1);
+    }
+    session->finding = true;
+    return CKR_OK;
+}
+
+CK_RV FindObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE* objects, CK_ULONG max,
+                  CK_ULONG* count) {
+    TM_ENTER("C_FindObjects");
+    TM_SESSION(handle);
+    if (!session->finding)
+        return CKR_OPERATION_NOT_INITIALIZED;
+    if (objects == nullptr || count == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    *count = 0;
+    while (*count < max && session->next < session->found.size()) {
+        objects[(*count)++] = session->found[session->next++];
+    }
+    return CKR_OK;
+}
+
+CK_RV FindObjectsFinal(CK_SESSION_HANDLE handle) {
+    TM_ENTER("C_FindObjectsFinal");
+    TM_SESSION(handle);
+    if (!session->finding)
+        return CKR_OPERATION_NOT_INITIALIZED;
+    session->finding = false;
+    return CKR_OK;
+}
+
+CK_RV SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE object) {
+    TM_ENTER("C_SignInit");
+    TM_SESSION(handle);
+    if (session->signing)
+        return CKR_OPERATION_ACTIVE;
+    if (mechanism == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    const Key* key = FindKey(object);
+    if (key == nullptr)
+        return CKR_KEY_HANDLE_INVALID;
+    if (mechanism->mechanism != CKM_RSA_PKCS)
+        return CKR_MECHANISM_INVALID;
+    if (key->type != CKK_RSA)
+        return CKR_KEY_TYPE_INCONSISTENT;
+    session->signing = true;
+    session->signKey = object;
+    session->contextLoginNeeded = key->alwaysAuthenticate;
+    return CKR_OK;
+}
+
+CK_RV Sign(CK_SESSION_HANDLE handle, CK_BYTE* data, CK_ULONG length, CK_BYTE* signature,
+           CK_ULONG* signatureLength) {
+    TM_ENTER("C_Sign");
+    TM_SESSION(handle);
+    if (!session->signing)
+        return CKR_OPERATION_NOT_INITIALIZED;
+    if ((data == nullptr && length != 0) || signatureLength == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    const Key* key = FindKey(session->signKey);
+    if (key == nullptr || session->contextLoginNeeded) {
+        session->signing = false;
+        return CKR_USER_NOT_LOGGED_IN;
+    }
+    Remember(s, "C_Sign.data", Hex(data, length));
+    Remember(s, "C_Sign.key", Hex(key->id.data(), key->id.size()));
+    WriteCounters(s);
+    if (length > kSignatureLength - 11) {
+        session->signing = false;
+        return CKR_DATA_LEN_RANGE;
+    }
+    if (signature == nullptr) {
+        *signatureLength = kSignatureLength;
+        return CKR_OK;
+    }
+    if (*signatureLength < kSignatureLength) {
+        *signatureLength = kSignatureLength;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    for (CK_ULONG i = 0; i < kSignatureLength; ++i) {
+        signature[i] = static_cast<CK_BYTE>((length > 0 ? data[i % length] : 0) ^ session->signKey);
+    }
+    *signatureLength = kSignatureLength;
+    session->signing = false;
+    Increment(s, "signatures");
+    WriteCounters(s);
+    return CKR_OK;
+}
+
+// One stub per unsupported entry, each with the entry's own type.
+template <std::size_t N>
+struct Name {
+    char text[N];
+    constexpr Name(const char (&name)[N]) {
+        for (std::size_t i = 0; i < N; ++i)
+            text[i] = name[i];
+    }
+};
+
+template <typename F>
+struct Unsupported;
+
+template <typename... A>
+struct Unsupported<CK_RV (*)(A...)> {
+    template <Name name>
+    static CK_RV Call(A...) {
+        std::lock_guard<std::mutex> guard(g_lock);
+        Increment(*g_state, std::string("calls.") + name.text);
+        WriteCounters(*g_state);
+        return CKR_FUNCTION_NOT_SUPPORTED;
+    }
+};
+
+void BuildList(State& s) {
+    CK_FUNCTION_LIST& list = s.list;
+    list.version = CK_VERSION{2, 40};
+    list.C_Initialize = Initialize;
+    list.C_GetInfo = GetInfo;
+    list.C_GetFunctionList = GetFunctionList;
+    list.C_GetSlotList = GetSlotList;
+    list.C_GetSlotInfo = GetSlotInfo;
+    list.C_GetTokenInfo = GetTokenInfo;
+    list.C_OpenSession = OpenSession;
+    list.C_CloseSession = CloseSession;
+    list.C_GetSessionInfo = GetSessionInfo;
+    list.C_Login = Login;
+    list.C_Logout = Logout;
+    list.C_GetObjectSize = GetObjectSize;
+    list.C_GetAttributeValue = GetAttributeValue;
+    list.C_FindObjectsInit = FindObjectsInit;
+    list.C_FindObjects = FindObjects;
+    list.C_FindObjectsFinal = FindObjectsFinal;
+    list.C_SignInit = SignInit;
+    list.C_Sign = Sign;
+#define TM_STUB(fn) list.fn = &Unsupported<CK_##fn>::Call<#fn>;
+    TM_UNSUPPORTED_FUNCTIONS(TM_STUB)
+#undef TM_STUB
+#define TM_NULL(fn)                      \
+    if (s.nullFunctions.count(#fn) != 0) \
+        list.fn = nullptr;
+    TM_UNSUPPORTED_FUNCTIONS(TM_NULL)
+    TM_IMPLEMENTED_FUNCTIONS(TM_NULL)
+#undef TM_NULL
+}
+
+CK_RV GetFunctionList(CK_FUNCTION_LIST** list) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    CK_RV forced = CKR_OK;
+    if (Forced("C_GetFunctionList", &forced))
+        return forced;
+    if (list == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    *list = g_state->functionListNull ? nullptr : &g_state->list;
+    return CKR_OK;
+}
+
+__attribute__((constructor)) void ModuleLoaded() {
+    Dl_info info{};
+    g_state = new State();
+    if (dladdr(&g_anchor, &info) == 0 || info.dli_fname == nullptr) {
+        std::fprintf(stderr, "test module: cannot tell its own file name\n");
+        std::abort();
+    }
+    g_state->path = info.dli_fname;
+    g_state->slots.push_back(Slot{1, true, "Lumidor Test Slot", ""});
+    ReadScript(*g_state);
+    BuildList(*g_state);
+    ReadCounters(*g_state);
+    Increment(*g_state, "loads");
+    g_state->counters["sessions.open"] = "0";
+    WriteCounters(*g_state);
+}
+
+__attribute__((destructor)) void ModuleUnloaded() {
+    Increment(*g_state, "unloads");
+    WriteCounters(*g_state);
+    delete g_state;
+    g_state = nullptr;
+}
+
+}  // namespace
+
+#ifndef LUMIDOR_TEST_MODULE_WITHOUT_ENTRY
+extern "C" __attribute__((visibility("default"))) CK_RV C_GetFunctionList(CK_FUNCTION_LIST** list) {
+    return GetFunctionList(list);
+}
+#endif
