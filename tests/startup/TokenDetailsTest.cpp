@@ -87,6 +87,8 @@ TEST(TokenDetailsTest, LogTakesTheTextsVerbatim) {
     ASSERT_EQ(LogStart(), 0);
     TokenDetails details;
     details.label = "100% %s %n";
+    details.manufacturerId = "Maker";
+    details.model = "M1";
     details.serialNumber = "0001";
     LogTokenDetails(details);
     LogStop();
@@ -97,6 +99,11 @@ TEST(TokenDetailsTest, LogTakesTheTextsVerbatim) {
     EXPECT_NE(log.find("|TokenInfo:Model               |"), std::string::npos);
     EXPECT_NE(log.find("|TokenInfo:SerialNumber        |"), std::string::npos);
     EXPECT_NE(log.find("|0001 "), std::string::npos);
+    // Empty texts queue records that write no line.
+    LogStart();
+    LogTokenDetails(TokenDetails{});
+    LogStop();
+    EXPECT_EQ(ReadFile("Lumidor.log").size(), log.size() + 350);  // only the separator
 }
 
 }  // namespace
