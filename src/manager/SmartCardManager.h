@@ -48,6 +48,8 @@ public:
     CardDefinition* FindCardJson(std::string readerName, std::string atrHex);
     // The token information of the last check or test, as texts and counters.
     TokenDetails GetTokenDetails() const;
+    // Fills m_readers from the PC/SC service: at most 10 readers in its order, with states.
+    uint32_t UpdateReaders();
 
     // Loads each module of a comma-separated drivers value once, reporting each; with
     // `keep` the names that load are appended to m_drivers. 0, or the last load error.

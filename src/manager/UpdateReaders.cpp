@@ -1,0 +1,95 @@
+#include <cstdlib>
+#include <cstring>
+
+#include "log/Log.h"
+#include "manager/Pcsc.h"
+#include "manager/SmartCardManager.h"
+#include "manager/StatusText.h"
+
+namespace {
+
+constexpr const char* kSource = "CSmartCardManager::UpdateReaders";
+constexpr DWORD kStatusTimeoutMs = 1000;
+constexpr int kLibraryErrorText = 319;
+
+}  // namespace
+
+uint32_t CSmartCardManager::UpdateReaders() {
+    for (SCARD_READERSTATE& reader : m_readers) {
+        std::free(const_cast<char*>(reader.szReader));
+    }
+    m_readerCount = 0;
+    std::memset(m_readers, 0, sizeof m_readers);
+
+    SCARDCONTEXT context = 0;
+    uint32_t result = PcscEstablishContext(&context);
+    if (result != 0) {
+        if (g_logLevel >= 1)
+            LogMessage(result, 1, kSource, "SCardEstablishContext error.");
+        return result;
+    }
+
+    char* list = nullptr;
+    DWORD length = 0;
+    result = PcscListReaders(context, &list, &length);
+    if (result != 0) {
+        if (g_logLevel >= 1)
+            LogMessage(result, 1, kSource, "SCardListReaders error.");
+        PcscReleaseContext(context);
+        return result;
+    }
+
+    // Only the bytes the service reported are read: a name without its zero byte inside
+    // them, or one that cannot be copied, ends the walk with what was stored so far.
+    uint32_t stored = 0;
+    std::size_t position = 0;
+    while (list != nullptr && position < length && stored < kMaxReaders) {
+        const char* name = list + position;
+        const void* end = std::memchr(name, '\0', length - position);
+        if (end == nullptr) {
+            break;
+        }
+        std::size_t nameLength = static_cast<const char*>(end) - name;
+        if (nameLength == 0) {
+            break;
+        }
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSource, "Found definition of '%s' reader.", name);
+        char* copy = static_cast<char*>(std::malloc(nameLength + 1));
+        if (copy == nullptr) {
+            break;
+        }
+        std::memcpy(copy, name, nameLength + 1);
+        m_readers[stored].szReader = copy;
+        m_readers[stored].dwCurrentState = SCARD_STATE_UNAWARE;
+        ++stored;
+        position += nameLength + 1;
+    }
+    m_readerCount = stored;
+    PcscFreeMemory(context, list);
+
+    if (m_readerCount == 0) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSource, "No readers defined or found.");
+        PcscReleaseContext(context);
+        return 0;
+    }
+
+    result = PcscGetStatusChange(context, kStatusTimeoutMs, m_readers, m_readerCount);
+    PcscReleaseContext(context);
+    if (result != 0) {
+        // A failed query may have written part of the table: keep the names, no states.
+        for (uint32_t i = 0; i < m_readerCount; ++i) {
+            m_readers[i].dwEventState = 0;
+            m_readers[i].cbAtr = 0;
+            std::memset(m_readers[i].rgbAtr, 0, sizeof m_readers[i].rgbAtr);
+        }
+        if (g_logLevel >= 1)
+            LogMessage(result, 1, kSource, "SCardGetStatusChange error.");
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, kLibraryErrorText));
+        }
+        return result;
+    }
+    return 0;
+}

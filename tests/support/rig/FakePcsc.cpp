@@ -1,0 +1,271 @@
+#include "support/rig/FakePcsc.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+FakePcsc* g_fake = nullptr;
+
+}  // namespace
+
+LONG FakePcsc::Call::Next() {
+    ++calls;
+    if (!results.empty()) {
+        LONG result = results.front();
+        results.pop_front();
+        return result;
+    }
+    return otherwise;
+}
+
+// The table's entries: plain functions that forward to the installed fake.
+struct FakePcscCalls {
+    static FakePcsc& Fake(const char* operation) {
+        FakePcsc& fake = *g_fake;
+        fake.trace.emplace_back(operation);
+        if (fake.beforeCall) {
+            fake.beforeCall(operation);
+        }
+        return fake;
+    }
+
+    static bool ValidContext(FakePcsc& fake, SCARDCONTEXT context, const char* operation) {
+        if (fake.m_contexts.count(context) != 0) {
+            return true;
+        }
+        fake.misuse.push_back(std::string(operation) + ": unknown context");
+        return false;
+    }
+
+    static const std::string* CardReader(FakePcsc& fake, SCARDHANDLE card, const char* operation) {
+        auto found = fake.m_cards.find(card);
+        if (found != fake.m_cards.end()) {
+            return &found->second;
+        }
+        fake.misuse.push_back(std::string(operation) + ": unknown card handle");
+        return nullptr;
+    }
+
+    static const std::vector<unsigned char>& Atr(FakePcsc& fake, const std::string& reader) {
+        static const std::vector<unsigned char> none;
+        auto found = fake.atrs.find(reader);
+        return found == fake.atrs.end() ? none : found->second;
+    }
+
+    // Copies the ATR into a caller's buffer of *length bytes.
+    static LONG CopyAtr(const std::vector<unsigned char>& atr, LPBYTE buffer, LPDWORD length) {
+        if (length == nullptr) {
+            return SCARD_E_INVALID_PARAMETER;
+        }
+        if (buffer == nullptr || *length < atr.size()) {
+            *length = atr.size();
+            return buffer == nullptr ? SCARD_S_SUCCESS : SCARD_E_INSUFFICIENT_BUFFER;
+        }
+        std::copy(atr.begin(), atr.end(), buffer);
+        *length = atr.size();
+        return SCARD_S_SUCCESS;
+    }
+
+    static LONG EstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
+        FakePcsc& fake = Fake("establishContext");
+        LONG result = fake.establishContext.Next();
+        if (result == SCARD_S_SUCCESS) {
+            *context = fake.m_nextHandle++;
+            fake.m_contexts.insert(*context);
+        }
+        return result;
+    }
+
+    static LONG ListReaders(SCARDCONTEXT context, LPCSTR, LPSTR readers, LPDWORD length) {
+        FakePcsc& fake = Fake("listReaders");
+        LONG result = fake.listReaders.Next();
+        if (!ValidContext(fake, context, "listReaders")) {
+            return SCARD_E_INVALID_HANDLE;
+        }
+        if (result != SCARD_S_SUCCESS) {
+            return result;
+        }
+        if (length == nullptr || *length != SCARD_AUTOALLOCATE || readers == nullptr) {
+            fake.misuse.emplace_back("listReaders: only SCARD_AUTOALLOCATE is served");
+            return SCARD_E_INVALID_PARAMETER;
+        }
+        std::string list;
+        if (fake.rawList) {
+            list = *fake.rawList;
+        } else {
+            for (const std::string& name : fake.readers) {
+                list.append(name).push_back('\0');
+            }
+            list.push_back('\0');
+        }
+        // Exactly the list's size (one byte for an empty one), nothing to spare.
+        char* block = static_cast<char*>(std::malloc(std::max<std::size_t>(list.size(), 1)));
+        if (block == nullptr) {
+            return SCARD_E_NO_MEMORY;
+        }
+        std::memcpy(block, list.data(), list.size());
+        fake.m_lists.insert(block);
+        *reinterpret_cast<char**>(readers) = block;
+        *length = list.size();
+        return SCARD_S_SUCCESS;
+    }
+
+    static LONG FreeMemory(SCARDCONTEXT context, LPCVOID memory) {
+        FakePcsc& fake = Fake("freeMemory");
+        LONG result = fake.freeMemory.Next();
+        ValidContext(fake, context, "freeMemory");
+        if (fake.m_lists.erase(memory) == 0) {
+            fake.misuse.emplace_back("freeMemory: not a list of this service");
+            return SCARD_E_INVALID_PARAMETER;
+        }
+        std::free(const_cast<void*>(memory));
+        return result;
+    }
+
+    // Fills every entry, even when the scripted result is a failure: the worst a service
+    // can do.
+    static LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
+                                DWORD count) {
+        FakePcsc& fake = Fake("getStatusChange");
+        LONG result = fake.getStatusChange.Next();
+        fake.lastStatusChangeCount = count;
+        fake.lastStatusChangeTimeout = timeout;
+        if (!ValidContext(fake, context, "getStatusChange")) {
+            return SCARD_E_INVALID_HANDLE;
+        }
+        for (DWORD i = 0; i < count; ++i) {
+            SCARD_READERSTATE& entry = states[i];
+            const std::string name = entry.szReader != nullptr ? entry.szReader : "";
+            bool listed =
+                std::find(fake.readers.begin(), fake.readers.end(), name) != fake.readers.end();
+            auto state = fake.states.find(name);
+            entry.dwEventState =
+                SCARD_STATE_CHANGED | (!listed                      ? SCARD_STATE_UNKNOWN
+                                       : state != fake.states.end() ? state->second
+                                                                    : SCARD_STATE_EMPTY);
+            const std::vector<unsigned char>& atr = Atr(fake, name);
+            entry.cbAtr = std::min<std::size_t>(atr.size(), sizeof entry.rgbAtr);
+            std::copy_n(atr.begin(), entry.cbAtr, entry.rgbAtr);
+        }
+        return result;
+    }
+
+    static LONG Connect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
+                        LPDWORD activeProtocol) {
+        FakePcsc& fake = Fake("connect");
+        LONG result = fake.connect.Next();
+        if (!ValidContext(fake, context, "connect")) {
+            return SCARD_E_INVALID_HANDLE;
+        }
+        if (result != SCARD_S_SUCCESS) {
+            return result;
+        }
+        const std::string name = reader != nullptr ? reader : "";
+        if (std::find(fake.readers.begin(), fake.readers.end(), name) == fake.readers.end()) {
+            return SCARD_E_UNKNOWN_READER;
+        }
+        auto state = fake.states.find(name);
+        if (state == fake.states.end() || (state->second & SCARD_STATE_PRESENT) == 0) {
+            return SCARD_E_NO_SMARTCARD;
+        }
+        *card = fake.m_nextHandle++;
+        fake.m_cards[*card] = name;
+        fake.lastConnectedReader = name;
+        if (activeProtocol != nullptr) {
+            *activeProtocol = SCARD_PROTOCOL_T1;
+        }
+        return SCARD_S_SUCCESS;
+    }
+
+    static LONG GetAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE buffer, LPDWORD length) {
+        FakePcsc& fake = Fake("getAttrib");
+        LONG result = fake.getAttrib.Next();
+        const std::string* reader = CardReader(fake, card, "getAttrib");
+        if (reader == nullptr) {
+            return SCARD_E_INVALID_HANDLE;
+        }
+        if (result != SCARD_S_SUCCESS) {
+            return result;
+        }
+        if (attribute != SCARD_ATTR_ATR_STRING) {
+            return SCARD_E_UNSUPPORTED_FEATURE;
+        }
+        return CopyAtr(Atr(fake, *reader), buffer, length);
+    }
+
+    static LONG Status(SCARDHANDLE card, LPSTR, LPDWORD namesLength, LPDWORD state,
+                       LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
+        FakePcsc& fake = Fake("status");
+        LONG result = fake.status.Next();
+        const std::string* reader = CardReader(fake, card, "status");
+        if (reader == nullptr) {
+            return SCARD_E_INVALID_HANDLE;
+        }
+        if (result != SCARD_S_SUCCESS) {
+            return result;
+        }
+        if (namesLength != nullptr) {
+            *namesLength = reader->size() + 2;
+        }
+        if (state != nullptr) {
+            *state = SCARD_PRESENT;
+        }
+        if (protocol != nullptr) {
+            *protocol = SCARD_PROTOCOL_T1;
+        }
+        return CopyAtr(Atr(fake, *reader), atr, atrLength);
+    }
+
+    static LONG Disconnect(SCARDHANDLE card, DWORD) {
+        FakePcsc& fake = Fake("disconnect");
+        LONG result = fake.disconnect.Next();
+        if (fake.m_cards.erase(card) == 0) {
+            fake.misuse.emplace_back("disconnect: unknown card handle");
+            return SCARD_E_INVALID_HANDLE;
+        }
+        return result;
+    }
+
+    static LONG ReleaseContext(SCARDCONTEXT context) {
+        FakePcsc& fake = Fake("releaseContext");
+        LONG result = fake.releaseContext.Next();
+        if (fake.m_contexts.erase(context) == 0) {
+            fake.misuse.emplace_back("releaseContext: unknown context");
+            return SCARD_E_INVALID_HANDLE;
+        }
+        return result;
+    }
+};
+
+namespace {
+
+const PcscFunctions kFakeTable = {
+    FakePcscCalls::EstablishContext, FakePcscCalls::ListReaders, FakePcscCalls::FreeMemory,
+    FakePcscCalls::GetStatusChange,  FakePcscCalls::Connect,     FakePcscCalls::GetAttrib,
+    FakePcscCalls::Status,           FakePcscCalls::Disconnect,  FakePcscCalls::ReleaseContext,
+};
+
+}  // namespace
+
+const PcscFunctions& FakePcsc::Table() {
+    return kFakeTable;
+}
+
+FakePcsc::FakePcsc() {
+    if (g_fake != nullptr) {
+        throw std::logic_error("only one FakePcsc at a time");
+    }
+    g_fake = this;
+    SetPcscFunctions(&kFakeTable);
+}
+
+FakePcsc::~FakePcsc() {
+    SetPcscFunctions(nullptr);
+    g_fake = nullptr;
+    for (const void* list : m_lists) {
+        std::free(const_cast<void*>(list));
+    }
+}
