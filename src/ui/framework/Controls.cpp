@@ -1,0 +1,212 @@
+#include "ui/framework/Controls.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QThread>
+#include <QVariant>
+
+namespace {
+
+QString ToQ(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromQ(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+}  // namespace
+
+int CWnd::GetDlgCtrlID() const {
+    return m_widget ? m_widget->property("controlId").toInt() : 0;
+}
+
+void CWnd::SetWindowText(const std::string& text) {
+    QWidget* widget = m_widget;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(ToQ(text));
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        edit->setText(ToQ(text));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        button->setText(ToQ(text));
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->setEditText(ToQ(text));
+    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+        group->setTitle(ToQ(text));
+    } else if (widget != nullptr) {
+        widget->setWindowTitle(ToQ(text));
+    }
+}
+
+std::string CWnd::GetWindowText() const {
+    QWidget* widget = m_widget;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        return FromQ(label->text());
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        return FromQ(edit->text());
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        return FromQ(button->text());
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        return FromQ(combo->currentText());
+    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+        return FromQ(group->title());
+    } else if (widget != nullptr) {
+        return FromQ(widget->windowTitle());
+    }
+    return {};
+}
+
+void CWnd::EnableWindow(bool enable) {
+    if (m_widget) {
+        m_widget->setEnabled(enable);
+    }
+}
+
+bool CWnd::IsWindowEnabled() const {
+    return m_widget && m_widget->isEnabled();
+}
+
+void CEdit::SetLimitText(int characters) {
+    if (auto* edit = qobject_cast<QLineEdit*>(m_widget.data())) {
+        edit->setMaxLength(characters);
+    }
+}
+
+QComboBox* CComboBox::Box() const {
+    return qobject_cast<QComboBox*>(m_widget.data());
+}
+
+void CComboBox::ResetContent() {
+    if (QComboBox* box = Box()) {
+        box->clear();
+        box->clearEditText();
+    }
+}
+
+int CComboBox::AddString(const std::string& text) {
+    QComboBox* box = Box();
+    if (box == nullptr) {
+        return -1;
+    }
+    int selected = box->currentIndex();
+    QString editText = box->currentText();
+    box->addItem(ToQ(text));
+    if (selected < 0) {
+        box->setCurrentIndex(-1);
+        box->setEditText(editText);
+    }
+    return box->count() - 1;
+}
+
+int CComboBox::DeleteString(int index) {
+    QComboBox* box = Box();
+    if (box == nullptr || index < 0 || index >= box->count()) {
+        return -1;
+    }
+    box->removeItem(index);
+    return box->count();
+}
+
+int CComboBox::GetCount() const {
+    QComboBox* box = Box();
+    return box ? box->count() : 0;
+}
+
+int CComboBox::GetCurSel() const {
+    QComboBox* box = Box();
+    return box ? box->currentIndex() : -1;
+}
+
+void CComboBox::SetCurSel(int index) {
+    if (QComboBox* box = Box()) {
+        box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+    }
+}
+
+std::string CComboBox::GetLBText(int index) const {
+    QComboBox* box = Box();
+    return box && index >= 0 && index < box->count() ? FromQ(box->itemText(index)) : std::string();
+}
+
+int CComboBox::FindStringExact(int start, const std::string& text) const {
+    QComboBox* box = Box();
+    if (box == nullptr) {
+        return -1;
+    }
+    const int count = box->count();
+    const QString wanted = ToQ(text);
+    int first = start >= 0 && start < count ? start + 1 : 0;
+    for (int step = 0; step < count; ++step) {
+        int index = (first + step) % count;
+        if (box->itemText(index).compare(wanted, Qt::CaseInsensitive) == 0) {
+            return index;
+        }
+    }
+    return -1;
+}
+
+QListWidget* CListBox::List() const {
+    return qobject_cast<QListWidget*>(m_widget.data());
+}
+
+void CListBox::ResetContent() {
+    if (QListWidget* list = List()) {
+        list->clear();
+    }
+}
+
+int CListBox::AddString(const std::string& text) {
+    QListWidget* list = List();
+    if (list == nullptr) {
+        return -1;
+    }
+    list->addItem(ToQ(text));
+    return list->count() - 1;
+}
+
+int CListBox::GetCount() const {
+    QListWidget* list = List();
+    return list ? list->count() : 0;
+}
+
+std::string CListBox::GetText(int index) const {
+    QListWidget* list = List();
+    if (list == nullptr || index < 0 || index >= list->count()) {
+        return {};
+    }
+    return FromQ(list->item(index)->text());
+}
+
+void CListBox::SetHorizontalExtent(int pixels) {
+    // Qt's list scrolls sideways to its widest line, which covers every extent asked for;
+    // all that is needed is the scroll bar.
+    if (QListWidget* list = List(); list != nullptr && pixels > 0) {
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    }
+}
+
+void CListBox::AddLine(const std::string& text) {
+    QListWidget* list = List();
+    if (list == nullptr) {
+        return;
+    }
+    if (QThread::currentThread() == list->thread()) {
+        list->addItem(ToQ(text));
+        return;
+    }
+    // Queued calls to one receiver are delivered in the order they were posted.
+    QString line = ToQ(text);
+    QPointer<QListWidget> target = list;
+    QMetaObject::invokeMethod(
+        list,
+        [target, line] {
+            if (target) {
+                target->addItem(line);
+            }
+        },
+        Qt::QueuedConnection);
+}

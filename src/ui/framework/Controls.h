@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <string>
+
+#include "manager/MessageList.h"
+
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+
+// Wrappers over the Qt widgets that a dialog template creates. Texts are UTF-8 byte strings.
+// A wrapper is bound to its widget by the dialog's data exchange (DDX_Control); until then,
+// and after the dialog is gone, its operations do nothing and its queries return empty.
+class CWnd {
+public:
+    CWnd() = default;
+    virtual ~CWnd() = default;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    void Attach(QWidget* widget) { m_widget = widget; }
+    QWidget* GetWidget() const { return m_widget; }
+    int GetDlgCtrlID() const;
+
+    void SetWindowText(const std::string& text);
+    std::string GetWindowText() const;
+    void EnableWindow(bool enable);
+    bool IsWindowEnabled() const;
+
+protected:
+    QPointer<QWidget> m_widget;
+};
+
+class CStatic : public CWnd {};
+class CButton : public CWnd {};
+
+class CEdit : public CWnd {
+public:
+    void SetLimitText(int characters);
+};
+
+// A drop-down combo box with an edit field. Like its Windows model, adding items never
+// changes the selection: an empty box gets no selection from its first item.
+class CComboBox : public CWnd {
+public:
+    void ResetContent();
+    int AddString(const std::string& text);
+    int DeleteString(int index);
+    int GetCount() const;
+    int GetCurSel() const;
+    void SetCurSel(int index);
+    std::string GetLBText(int index) const;
+    // Index of the first item from `start + 1` on (wrapping) whose whole text equals `text`,
+    // ignoring letter case; -1 when there is none. `start` -1 searches from the top.
+    int FindStringExact(int start, const std::string& text) const;
+
+private:
+    QComboBox* Box() const;
+};
+
+// The message list: unsorted lines without selection. As the manager's status list it may be
+// fed from a worker thread; lines are then handed to the user-interface thread in order.
+class CListBox : public CWnd, public IMessageList {
+public:
+    void ResetContent();
+    int AddString(const std::string& text);
+    int GetCount() const;
+    std::string GetText(int index) const;
+    // Lines wider than the box can be scrolled sideways.
+    void SetHorizontalExtent(int pixels);
+
+    void AddLine(const std::string& text) override;
+
+private:
+    QListWidget* List() const;
+};

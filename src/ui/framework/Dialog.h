@@ -1,0 +1,175 @@
+#pragma once
+
+#include <QIcon>
+#include <QPointer>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ui/framework/Controls.h"
+#include "ui/framework/DialogTemplate.h"
+
+class QDialog;
+class QWidget;
+class CDialogEx;
+class DialogWidget;
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+// Standard system commands (the window's own menu and frame).
+constexpr unsigned SC_MINIMIZE = 0xF020;
+constexpr unsigned SC_MAXIMIZE = 0xF030;
+constexpr unsigned SC_CLOSE = 0xF060;
+constexpr unsigned SC_RESTORE = 0xF120;
+
+// ---- Message maps: static tables that route control notifications to member handlers ----
+
+enum class Notification { End, Clicked, SelChange, SysCommand };
+
+using CommandHandler = void (CDialogEx::*)();
+using SysCommandHandler = void (CDialogEx::*)(unsigned id, intptr_t param);
+
+struct MessageMapEntry {
+    Notification notification;
+    int controlId;
+    CommandHandler command;
+    SysCommandHandler sysCommand;
+};
+
+struct MessageMap {
+    const MessageMap* base;
+    const MessageMapEntry* entries;
+};
+
+#define DECLARE_MESSAGE_MAP()                     \
+protected:                                        \
+    static const MessageMap* GetThisMessageMap(); \
+    const MessageMap* GetMessageMap() const override;
+
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)          \
+    const MessageMap* theClass::GetMessageMap() const { \
+        return GetThisMessageMap();                     \
+    }                                                   \
+    const MessageMap* theClass::GetThisMessageMap() {   \
+        using ThisClass [[maybe_unused]] = theClass;    \
+        using TheBaseClass = baseClass;                 \
+        static const MessageMapEntry entries[] = {
+#define ON_BN_CLICKED(id, handler) \
+    {Notification::Clicked, id, static_cast<CommandHandler>(handler), nullptr},
+#define ON_CBN_SELCHANGE(id, handler) \
+    {Notification::SelChange, id, static_cast<CommandHandler>(handler), nullptr},
+#define ON_WM_SYSCOMMAND()                 \
+    {Notification::SysCommand, 0, nullptr, \
+     static_cast<SysCommandHandler>(&ThisClass::OnSysCommand)},
+#define END_MESSAGE_MAP()                                                       \
+    { Notification::End, 0, nullptr, nullptr }                                  \
+    }                                                                           \
+    ;                                                                           \
+    static const MessageMap map = {TheBaseClass::GetThisMessageMap(), entries}; \
+    return &map;                                                                \
+    }
+
+// ---- Data exchange between controls and members ----
+
+class CDataExchange {
+public:
+    CDataExchange(CDialogEx* dialog, bool saveAndValidate)
+        : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
+    CDialogEx* m_pDlgWnd;
+    bool m_bSaveAndValidate;  // true: controls to members; false: members to controls
+    int m_idLastControl = 0;  // the control that the last DDX_Text moved
+};
+
+// Binds `control` to the dialog's control `id` (both directions; binding again is harmless).
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
+// Moves a text between the control `id` and `value`.
+void DDX_Text(CDataExchange* pDX, int id, std::string& value);
+// Limits the edit control `id` to `characters` when the dialog opens.
+void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int characters);
+
+// ---- The window's own menu ----
+
+// Linux windows have no system menu; a dialog with the system-menu style offers its extra
+// entries in the window's context menu instead. Choosing one sends its id as a system command.
+class CMenu {
+public:
+    void AppendSeparator();
+    void AppendItem(unsigned id, const std::string& text);
+    struct Item {
+        unsigned id;  // 0 for a separator
+        std::string text;
+    };
+    std::vector<Item> m_items;
+};
+
+// ---- The dialog ----
+
+class CDialogEx {
+public:
+    explicit CDialogEx(int templateId, CDialogEx* parent = nullptr);
+    virtual ~CDialogEx();
+    CDialogEx(const CDialogEx&) = delete;
+    CDialogEx& operator=(const CDialogEx&) = delete;
+
+    // Builds the dialog from its template, initialises it and runs it until EndDialog.
+    // Returns the code given to EndDialog, or -1 when the dialog could not be built.
+    int DoModal();
+    // The same without a loop of its own: the dialog stays open until DestroyWindow.
+    bool Create();
+    void DestroyWindow();
+    void EndDialog(int result);
+
+    bool UpdateData(bool saveAndValidate);
+    QWidget* GetDlgItem(int id) const;
+    void SetDlgItemText(int id, const std::string& text);
+    std::string GetDlgItemText(int id) const;
+    CMenu* GetSystemMenu();
+    void SetIcon(const QIcon& icon, bool bigIcon);
+    void CenterWindow();
+
+    int GetTemplateId() const { return m_templateId; }
+    QDialog* GetWidget() const;
+
+    // Routes a notification of control `id` through the message maps; the fall-backs for
+    // OK and Cancel are OnOK and OnCancel. Returns whether a handler ran.
+    bool OnCommand(Notification notification, int id);
+    void SendSysCommand(unsigned id, intptr_t param = 0);
+
+    // Runs `work` on a worker thread while this thread keeps painting: input to every
+    // window is held back, the cursor shows that the program is busy, and a progress
+    // indicator appears when the work lasts longer than half a second. Only one at a time.
+    uint32_t RunBusy(const std::function<uint32_t()>& work);
+    bool IsBusy() const { return m_busy; }
+
+    // A test seam: called once a modal dialog's loop runs, with the dialog.
+    static void SetModalObserver(std::function<void(CDialogEx&)> observer);
+
+    static const MessageMap* GetThisMessageMap();
+    virtual const MessageMap* GetMessageMap() const;
+
+protected:
+    virtual bool OnInitDialog();
+    virtual void DoDataExchange(CDataExchange* pDX);
+    virtual void OnOK();
+    virtual void OnCancel();
+    // Standard processing of the system commands: close, minimise, maximise, restore.
+    void OnSysCommand(unsigned id, intptr_t param);
+
+private:
+    friend class DialogWidget;
+    bool Build(QWidget* owner);
+    void ShowContextMenu(const QPoint& globalPos);
+
+    int m_templateId;
+    CDialogEx* m_parent;
+    QPointer<DialogWidget> m_widget;
+    std::vector<std::pair<int, QPointer<QWidget>>> m_controls;
+    CMenu m_systemMenu;
+    bool m_hasSystemMenu = false;
+    bool m_ended = false;
+    int m_result = -1;
+    bool m_busy = false;
+};

@@ -1,0 +1,390 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <latch>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "UiTest.h"
+#include "ui/AboutDlg.h"
+#include "ui/StartTest.h"
+#include "ui/TokenInfo.h"
+#include "ui/framework/DialogTemplate.h"
+#include "ui/resource.h"
+
+namespace {
+
+constexpr CK_ULONG kUnavailable = ~CK_ULONG(0);
+
+class DialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override { TestApplication(); }
+};
+
+// ---- Templates ----
+
+TEST(DialogTemplateTest, ParsesDialogsFontsAndControls) {
+    auto templates = ParseDialogTemplates(
+        "# comment\n"
+        "dialog\t7\t100\t50\tcaption,sizing\tTitolo\n"
+        "font\t9\tSans\n"
+        "control\tlabel\t-1\t1\t2\t30\t8\tright,sunken\t a \"b\" \n"
+        "control\tedit\t1003\t4\t5\t6\t14\treadonly,border\t\n");
+    ASSERT_EQ(templates.size(), 1u);
+    const DialogTemplate& dialog = templates.at(7);
+    EXPECT_EQ(dialog.title, "Titolo");
+    EXPECT_EQ(dialog.styles, unsigned(kStyleCaption | kStyleSizing));
+    EXPECT_EQ(dialog.fontPoints, 9);
+    EXPECT_EQ(dialog.fontFamily, "Sans");
+    ASSERT_EQ(dialog.controls.size(), 2u);
+    EXPECT_EQ(dialog.controls[0].text, " a \"b\" ");
+    EXPECT_EQ(dialog.controls[0].styles, unsigned(kStyleRight | kStyleSunken));
+    EXPECT_EQ(dialog.controls[1].kind, ControlKind::Edit);
+    EXPECT_EQ(dialog.controls[1].id, 1003);
+    EXPECT_EQ(dialog.controls[1].height, 14);
+    EXPECT_EQ(dialog.controls[1].text, "");
+}
+
+TEST(DialogTemplateTest, RejectsFaultyLinesNamingTheLine) {
+    const std::string head = "dialog\t1\t10\t10\t-\tT\n";
+    const std::vector<std::string> faulty = {
+        "control\tlabel\t-1\t1\t2\t3\t4\t-\tx\n",            // before any dialog
+        head + "control\tslider\t-1\t1\t2\t3\t4\t-\tx\n",    // unknown kind
+        head + "control\tlabel\t-1\t1\t2\t3\t4\tbold\tx\n",  // unknown style
+        head + "control\tlabel\t-1\t1\tx\t3\t4\t-\tx\n",     // bad number
+        head + "control\tlabel\t-1\t1\t2\t3\t4\t-\n",        // missing text field
+        head +
+            "control\tedit\t5\t1\t2\t3\t4\t-\t\ncontrol\tedit\t5\t1\t2\t3\t4\t-\t\n",  // id twice
+        head + head,           // dialog twice
+        head + "button\t1\n",  // unknown line
+    };
+    for (const std::string& text : faulty) {
+        try {
+            ParseDialogTemplates(text);
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find("line "), std::string::npos) << text;
+        }
+    }
+}
+
+TEST(DialogTemplateTest, TheProgramsTemplatesAreThere) {
+    for (int id : {IDD_ABOUTBOX, IDD_LUMIDOR_DIALOG, IDD_START_TEST, IDD_TOKEN_INFO}) {
+        EXPECT_NE(FindDialogTemplate(id), nullptr) << id;
+    }
+    EXPECT_EQ(FindDialogTemplate(999), nullptr);
+}
+
+// ---- Framework ----
+
+TEST_F(DialogsTest, DialogUnitsFollowTheDialogFont) {
+    CAboutDlg about;
+    ASSERT_TRUE(about.Create());
+    QFontMetrics metrics(about.GetWidget()->font());
+    int baseX =
+        (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
+         1) /
+        2;
+    int baseY = metrics.height();
+    EXPECT_EQ(about.GetWidget()->size(), QSize((170 * baseX + 2) / 4, (62 * baseY + 4) / 8));
+    QWidget* ok = about.GetDlgItem(IDOK);
+    EXPECT_EQ(ok->geometry(), QRect((113 * baseX + 2) / 4, (41 * baseY + 4) / 8,
+                                    (50 * baseX + 2) / 4, (14 * baseY + 4) / 8));
+}
+
+TEST_F(DialogsTest, ComboBoxBehavesLikeItsWindowsModel) {
+    QComboBox box;
+    box.setEditable(true);
+    CComboBox combo;
+    combo.Attach(&box);
+    EXPECT_EQ(combo.AddString("Alpha"), 0);
+    EXPECT_EQ(combo.AddString("beta"), 1);
+    EXPECT_EQ(combo.AddString("BETA"), 2);
+    EXPECT_EQ(combo.GetCurSel(), -1) << "adding items selects nothing";
+    EXPECT_EQ(combo.FindStringExact(-1, "Beta"), 1);
+    EXPECT_EQ(combo.FindStringExact(1, "Beta"), 2);
+    EXPECT_EQ(combo.FindStringExact(2, "beta"), 1) << "the search wraps";
+    EXPECT_EQ(combo.FindStringExact(-1, "bet"), -1) << "whole texts only";
+    combo.SetCurSel(2);
+    EXPECT_EQ(combo.GetWindowText(), "BETA");
+    combo.SetCurSel(-1);
+    EXPECT_EQ(combo.GetCurSel(), -1);
+    EXPECT_EQ(combo.GetWindowText(), "");
+    combo.ResetContent();
+    EXPECT_EQ(combo.GetCount(), 0);
+}
+
+TEST_F(DialogsTest, BusyWorkHoldsInputBackAndKeepsLinesInOrder) {
+    CAboutDlg about;
+    ASSERT_TRUE(about.Create());
+    QListWidget listWidget;
+    CListBox list;
+    list.Attach(&listWidget);
+    list.AddLine("before");
+
+    std::latch clicked(1);
+    // Runs inside the busy loop: a real click on OK while the worker waits.
+    QTimer::singleShot(0, [&] {
+        Click(about, IDOK);
+        clicked.count_down();
+    });
+    uint32_t result = about.RunBusy([&] {
+        clicked.wait();
+        for (int i = 0; i < 300; ++i) {
+            list.AddLine("line " + std::to_string(i));
+        }
+        return 0x8010000Cu;
+    });
+    list.AddLine("after");
+
+    EXPECT_EQ(result, 0x8010000Cu);
+    EXPECT_TRUE(about.GetWidget()->isVisible()) << "the click during the work was dropped";
+    ASSERT_EQ(list.GetCount(), 302);
+    EXPECT_EQ(list.GetText(0), "before");
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(list.GetText(i + 1), "line " + std::to_string(i));
+    }
+    EXPECT_EQ(list.GetText(301), "after");
+    Click(about, IDOK);
+    EXPECT_FALSE(about.GetWidget()->isVisible()) << "input works again afterwards";
+}
+
+TEST_F(DialogsTest, BusyWorkPassesItsExceptionOn) {
+    CAboutDlg about;
+    ASSERT_TRUE(about.Create());
+    EXPECT_THROW(about.RunBusy([]() -> uint32_t { throw std::runtime_error("x"); }),
+                 std::runtime_error);
+    EXPECT_FALSE(about.IsBusy());
+}
+
+// ---- About box ----
+
+TEST_F(DialogsTest, AboutBoxNamesTheProgramAndClosesWithOkEnterOrEscape) {
+    std::vector<int> keys = {0, Qt::Key_Return, Qt::Key_Escape};
+    std::vector<int> expected = {IDOK, IDOK, IDCANCEL};
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        std::vector<std::string> labels;
+        ModalScript script([&](CDialogEx& dialog) {
+            for (QLabel* label : dialog.GetWidget()->findChildren<QLabel*>()) {
+                if (!label->text().isEmpty()) {
+                    labels.push_back(label->text().toStdString());
+                }
+            }
+            if (i == 0) {
+                SaveScreenshot(dialog.GetWidget(), "about");
+                Click(dialog, IDOK);
+            } else {
+                PressKey(dialog, keys[i]);
+            }
+        });
+        CAboutDlg about;
+        EXPECT_EQ(about.DoModal(), expected[i]);
+        EXPECT_EQ(script.Runs(), 1);
+        ASSERT_EQ(labels.size(), 2u);
+        EXPECT_EQ(labels[0], "Lumidor, versione 1.0");
+    }
+}
+
+// ---- PIN dialog ----
+
+TEST_F(DialogsTest, PinDialogReturnsWhatWasTypedAndOpensEmptyEachTime) {
+    std::vector<std::string> fieldOnOpen;
+    int run = 0;
+    ModalScript script([&](CDialogEx& dialog) {
+        fieldOnOpen.push_back(Text(dialog, IDC_PIN));
+        if (run++ == 0) {
+            TypeText(dialog, IDC_PIN, " 12a4");
+            SaveScreenshot(dialog.GetWidget(), "pin");
+            Click(dialog, IDOK);
+        } else {
+            Click(dialog, IDCANCEL);
+        }
+    });
+    CStartTest dialog;
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(dialog.m_pin, " 12a4") << "typed as is, leading blank included";
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(fieldOnOpen, (std::vector<std::string>{"", ""}));
+    auto* field = qobject_cast<QLineEdit*>(CStartTest().GetDlgItem(IDC_PIN));
+    EXPECT_EQ(field, nullptr) << "no control before the dialog is built";
+}
+
+TEST_F(DialogsTest, PinDialogEndsWithEnterEscapeAndTheCloseBox) {
+    struct Case {
+        const char* name;
+        std::function<void(CDialogEx&)> end;
+        int result;
+    };
+    const std::vector<Case> cases = {
+        {"Enter in the field",
+         [](CDialogEx& d) {
+             TypeText(d, IDC_PIN, "99");
+             PressKey(d, Qt::Key_Return);
+         },
+         IDOK},
+        {"Escape",
+         [](CDialogEx& d) {
+             TypeText(d, IDC_PIN, "99");
+             PressKey(d, Qt::Key_Escape);
+         },
+         IDCANCEL},
+        {"close box", [](CDialogEx& d) { d.GetWidget()->close(); }, IDCANCEL},
+    };
+    for (const Case& c : cases) {
+        ModalScript script(c.end);
+        CStartTest dialog;
+        EXPECT_EQ(dialog.DoModal(), c.result) << c.name;
+        if (c.result == IDOK) {
+            EXPECT_EQ(dialog.m_pin, "99") << c.name;
+        }
+    }
+}
+
+TEST_F(DialogsTest, PinFieldIsMaskedAndTakesAtMost64Characters) {
+    bool masked = false;
+    ModalScript script([&](CDialogEx& dialog) {
+        masked =
+            qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_PIN))->echoMode() == QLineEdit::Password;
+        TypeText(dialog, IDC_PIN, std::string(70, '7'));
+        Click(dialog, IDOK);
+    });
+    CStartTest dialog;
+    ASSERT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_TRUE(masked);
+    EXPECT_EQ(dialog.m_pin, std::string(64, '7'));
+}
+
+TEST_F(DialogsTest, PinDialogWarnsWhenTheUserPinIsNearOrAtItsLock) {
+    const std::vector<std::pair<CK_FLAGS, std::string>> cases = {
+        {0, ""},
+        {CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED, ""},
+        {CKF_USER_PIN_COUNT_LOW, "pochi tentativi"},
+        {CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY, "un solo tentativo"},
+        {CKF_USER_PIN_LOCKED | CKF_USER_PIN_FINAL_TRY, "bloccato"},
+        {CKF_SO_PIN_LOCKED | CKF_SO_PIN_FINAL_TRY, ""},
+    };
+    for (const auto& [flags, expected] : cases) {
+        std::string shown;
+        ModalScript script([&](CDialogEx& dialog) {
+            shown = Text(dialog, IDC_PIN_WARNING);
+            if (flags == (CKF_USER_PIN_LOCKED | CKF_USER_PIN_FINAL_TRY)) {
+                SaveScreenshot(dialog.GetWidget(), "pin-locked");
+            }
+            Click(dialog, IDCANCEL);
+        });
+        CStartTest dialog;
+        dialog.m_tokenFlags = flags;
+        dialog.DoModal();
+        if (expected.empty()) {
+            EXPECT_EQ(shown, "") << flags;
+        } else {
+            EXPECT_NE(shown.find(expected), std::string::npos) << flags << ": " << shown;
+        }
+    }
+}
+
+// ---- Token information ----
+
+TEST(FormatSizeTest, ShowsCountersAndMemoryAsTheWindowDoes) {
+    const std::vector<std::tuple<CK_ULONG, bool, std::string>> cases = {
+        {0, true, "0 Bytes"},
+        {1024, true, "1024 Bytes"},
+        {1025, true, "1.00 KB"},
+        {65536, true, "64.00 KB"},
+        {1048576, true, "1024.00 KB"},
+        {1048577, true, "1.00 MB"},
+        {2147483647, true, "2.00 GB"},
+        {kUnavailable, true, "N/A"},
+        {kUnavailable, false, "N/A"},
+        {CK_ULONG(1) << 63, true, "N/A"},
+        // Above 32 bits a value is real here and shown in full, never wrapped.
+        {0xFFFFFFFFul, true, "4.00 GB"},
+        {0xFFFFFFFFul, false, "4294967295"},
+        {CK_ULONG(5) << 40, true, "5.00 TB"},
+        {(CK_ULONG(1) << 63) - 1, true, "8.00 EB"},
+        {0, false, "0"},
+        {2147483647, false, "2147483647"},
+    };
+    for (const auto& [value, unit, expected] : cases) {
+        EXPECT_EQ(FormatSize(value, unit), expected) << value << (unit ? " with unit" : "");
+    }
+}
+
+TEST(FormatSizeTest, PinLengthText) {
+    const std::vector<std::tuple<CK_ULONG, CK_ULONG, std::string>> cases = {
+        {4, 8, " Min.= 4, Max.= 8"},
+        {5, 5, " 5"},
+        {4, kUnavailable, " 4"},
+        {kUnavailable, 8, " Min.= -1, Max.= 8"},
+        {0, 0, " 0"},
+        {8, 4, " 8"},
+        {4, 0x100000000ul, " Min.= 4, Max.= 4294967296"},
+    };
+    for (const auto& [minimum, maximum, expected] : cases) {
+        EXPECT_EQ(PinLengthText(minimum, maximum), expected) << minimum << ", " << maximum;
+    }
+}
+
+std::vector<std::string> TokenFields(CTokenInfo& info) {
+    std::vector<std::string> texts;
+    for (int id : {IDC_TOKEN_LABEL, IDC_TOKEN_MANUFACTURER, IDC_TOKEN_MODEL, IDC_TOKEN_SERIAL,
+                   IDC_TOKEN_PIN_LENGTH, IDC_TOKEN_MAX_SESSIONS, IDC_TOKEN_MAX_RW_SESSIONS,
+                   IDC_TOKEN_TOTAL_PUBLIC, IDC_TOKEN_FREE_PUBLIC, IDC_TOKEN_TOTAL_PRIVATE,
+                   IDC_TOKEN_FREE_PRIVATE}) {
+        texts.push_back(Text(info, id));
+    }
+    return texts;
+}
+
+TEST_F(DialogsTest, TokenInformationShowsEveryFieldFormatted) {
+    TokenDetails details;
+    details.label = "Firma 100%";
+    details.manufacturerId = "SoftHSM project";
+    details.model = "SoftHSM v2";
+    details.serialNumber = "8d3f0a2b1c";
+    details.minPinLen = 4;
+    details.maxPinLen = 255;
+    details.maxSessionCount = 0;  // effectively infinite
+    details.maxRwSessionCount = kUnavailable;
+    details.totalPublicMemory = 65536;
+    details.freePublicMemory = 1048577;
+    details.totalPrivateMemory = 1024;
+    details.freePrivateMemory = kUnavailable;
+
+    std::vector<std::string> shown;
+    ModalScript script([&](CDialogEx& dialog) {
+        auto& info = static_cast<CTokenInfo&>(dialog);
+        shown = TokenFields(info);
+        SaveScreenshot(dialog.GetWidget(), "token-info");
+        Click(dialog, IDOK);
+    });
+    CTokenInfo info;
+    info.m_details = details;
+    EXPECT_EQ(info.DoModal(), IDOK);
+    EXPECT_EQ(shown, (std::vector<std::string>{" Firma 100%", " SoftHSM project", " SoftHSM v2",
+                                               " 8d3f0a2b1c", " Min.= 4, Max.= 255", " 0", " N/A",
+                                               " 64.00 KB", " 1.00 MB", " 1024 Bytes", " N/A"}));
+}
+
+TEST_F(DialogsTest, TokenInformationNeverReadShowsBlanksAndZeros) {
+    std::vector<std::string> shown;
+    ModalScript script([&](CDialogEx& dialog) {
+        shown = TokenFields(static_cast<CTokenInfo&>(dialog));
+        PressKey(dialog, Qt::Key_Escape);
+    });
+    CTokenInfo info;
+    EXPECT_EQ(info.DoModal(), IDCANCEL);
+    EXPECT_EQ(shown, (std::vector<std::string>{" ", " ", " ", " ", " 0", " 0", " 0", " 0 Bytes",
+                                               " 0 Bytes", " 0 Bytes", " 0 Bytes"}));
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QApplication>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "ui/framework/Dialog.h"
+
+// The one Qt application of a test program (offscreen platform, set by CTest).
+QApplication& TestApplication();
+
+// Saves what `widget` shows as <build>/screenshots/<name>.png.
+void SaveScreenshot(QWidget* widget, const std::string& name);
+
+// Drives every modal dialog that opens while it lives: `script` is called once the dialog's
+// loop runs and must end it (click a button, press a key).
+class ModalScript {
+public:
+    explicit ModalScript(std::function<void(CDialogEx&)> script);
+    ~ModalScript();
+    int Runs() const { return *m_runs; }
+
+private:
+    std::shared_ptr<int> m_runs;
+};
+
+// Real input through Qt's event path, by control id.
+void Click(CDialogEx& dialog, int id);
+void TypeText(CDialogEx& dialog, int id, const std::string& text);
+void PressKey(CDialogEx& dialog, int key);
+// Picks item `index` of combo box `id` from its dropped-down list.
+void ChooseItem(CDialogEx& dialog, int id, int index);
+std::string Text(CDialogEx& dialog, int id);
