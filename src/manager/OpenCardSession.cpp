@@ -1,4 +1,5 @@
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "log/Log.h"
@@ -8,6 +9,7 @@
 namespace {
 
 constexpr const char* kSource = "CSmartCardManager::OpenCardSession";
+constexpr CK_ULONG kMaxSlots = 1 << 20;
 
 // A module whose list lacks an entry answers as a module without that function would.
 template <typename F, typename... A>
@@ -49,7 +51,15 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
             return fail("C_GetSlotList", rv);
         }
         if (count > 0) {
-            slots.assign(count, 0);
+            // The count comes from the module: a list no host could hold is not allocated.
+            if (count > kMaxSlots) {
+                return fail("C_GetSlotList", CKR_HOST_MEMORY);
+            }
+            try {
+                slots.assign(count, 0);
+            } catch (const std::bad_alloc&) {
+                return fail("C_GetSlotList", CKR_HOST_MEMORY);
+            }
             CK_ULONG listed = count;
             rv = Call(functionList->C_GetSlotList, CK_TRUE, slots.data(), &listed);
             // More ids than there is room for cannot have been written: never read past it.

@@ -5,9 +5,9 @@
 #include <functional>
 
 #include "ModuleTestSupport.h"
-#include "TempDir.h"
 #include "platform/ModuleLoader.h"
 #include "platform/SystemText.h"
+#include "support/TempDir.h"
 #include "testmodule/ScriptedModule.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
 #include "manager/MessageList.h"
 #include "manager/SmartCardManager.h"
+#include "support/TempDir.h"
 
 // One record of ./Lumidor.log, padding removed: the first line's message in `text`, the
 // lines that continue it (the system text, the rest of a long message) in `continuation`.

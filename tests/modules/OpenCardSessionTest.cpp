@@ -175,6 +175,13 @@ TEST_F(SessionTest, AListLongerThanAskedForIsNeverRead) {
     EXPECT_EQ(status.lines, std::vector<std::string>{kFailure + "'C_GetSlotList': 0x00000150"});
 }
 
+TEST_F(SessionTest, AnImpossibleSlotCountIsNotAllocated) {
+    EXPECT_EQ(Open("slot_count=0x4000000000000000\n", "Reader"),
+              static_cast<uint32_t>(CKR_HOST_MEMORY));
+    EXPECT_EQ(module->Count("calls.C_GetSlotList"), 1);
+    EXPECT_EQ(status.lines, std::vector<std::string>{kFailure + "'C_GetSlotList': 0x00000002"});
+}
+
 TEST_F(SessionTest, AMissingEntryIsReportedAsUnsupported) {
     EXPECT_EQ(Open("null_function=C_OpenSession\n", "Reader"),
               static_cast<uint32_t>(CKR_FUNCTION_NOT_SUPPORTED));

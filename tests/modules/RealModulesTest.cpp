@@ -72,24 +72,4 @@ TEST_F(ManagerTest, SoftHsmOpensASessionOnItsToken) {
     unsetenv("SOFTHSM2_CONF");
 }
 
-TEST_F(ManagerTest, OpenScFoundByItsBareName) {
-    uint32_t result = CheckModule(*manager, "opensc-pkcs11.so", "Virtual PCD 00 00");
-    std::filesystem::path path(manager->m_driverPath);
-    EXPECT_TRUE(path.is_absolute()) << manager->m_driverPath;
-    EXPECT_EQ(path.filename(), "opensc-pkcs11.so");
-    EXPECT_TRUE(std::filesystem::exists(path));
-    // Without a card in a reader OpenSC has no token; whatever it answers is reported once.
-    ASSERT_NE(result, 0u);
-    ASSERT_EQ(status.lines.size(), 1u);
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%.8x", result);
-    EXPECT_NE(status.lines[0].find(code), std::string::npos) << status.lines[0];
-    bool logged = false;
-    for (const LoggedRecord& record : FinishLog()) {
-        logged =
-            logged || (record.source.rfind("CSmartCardManager::", 0) == 0 && record.code == result);
-    }
-    EXPECT_TRUE(logged);
-}
-
 }  // namespace

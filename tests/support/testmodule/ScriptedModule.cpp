@@ -4,7 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 std::string BuiltTestModule(bool withEntryPoint) {
     return withEntryPoint ? LUMIDOR_TEST_MODULE : LUMIDOR_TEST_MODULE_WITHOUT_ENTRY;

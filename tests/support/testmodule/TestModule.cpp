@@ -12,6 +12,7 @@
 //   null_function=C_Xxx          the function list's entry for C_Xxx is null (repeatable)
 //   slot=<id>|<token 0/1>|<description>[|<token label>]   (repeatable; replaces the default)
 //   slot_list_overcount=<n>      a filled slot list reports n more slots than it wrote
+//   slot_count=<n>               the count query (no list) answers n
 //   token.label / .manufacturer / .model / .serial = <text>
 //   token.flags / .max_sessions / .max_rw_sessions / .max_pin / .min_pin / .total_public /
 //   .free_public / .total_private / .free_private = <number>
@@ -39,33 +40,28 @@
 
 #include "platform/Pkcs11.h"
 
+// clang-format off
 // Every entry of the function list that the module does not implement.
-#define TM_UNSUPPORTED_FUNCTIONS(X)                                                                \
-    X(C_Finalize)                                                                                  \
-    X(C_GetMechanismList)                                                                          \
-    X(C_GetMechanismInfo)                                                                          \
-    X(C_InitToken) X(C_InitPIN) X(C_SetPIN) X(C_CloseAllSessions) X(C_GetOperationState)           \
-        X(C_SetOperationState) X(C_CreateObject) X(C_CopyObject) X(C_DestroyObject)                \
-            X(C_SetAttributeValue) X(C_EncryptInit) X(C_Encrypt) X(C_EncryptUpdate)                \
-                X(C_EncryptFinal) X(C_DecryptInit) X(C_Decrypt) X(C_DecryptUpdate)                 \
-                    X(C_DecryptFinal) X(C_DigestInit) X(C_Digest) X(C_DigestUpdate) X(C_DigestKey) \
-                        X(C_DigestFinal) X(C_SignUpdate) X(C_SignFinal) X(C_SignRecoverInit)       \
-                            X(C_SignRecover) X(C_VerifyInit) X(C_Verify) X(C_VerifyUpdate)         \
-                                X(C_VerifyFinal) X(C_VerifyRecoverInit) X(C_VerifyRecover)         \
-                                    X(C_DigestEncryptUpdate) X(C_DecryptDigestUpdate)              \
-                                        X(C_SignEncryptUpdate) X(C_DecryptVerifyUpdate)            \
-                                            X(C_GenerateKey) X(C_GenerateKeyPair) X(C_WrapKey)     \
-                                                X(C_UnwrapKey) X(C_DeriveKey) X(C_SeedRandom)      \
-                                                    X(C_GenerateRandom) X(C_GetFunctionStatus)     \
-                                                        X(C_CancelFunction) X(C_WaitForSlotEvent)
+#define TM_UNSUPPORTED_FUNCTIONS(X)                                                          \
+    X(C_Finalize) X(C_GetMechanismList) X(C_GetMechanismInfo) X(C_InitToken) X(C_InitPIN)    \
+    X(C_SetPIN) X(C_CloseAllSessions) X(C_GetOperationState) X(C_SetOperationState)          \
+    X(C_CreateObject) X(C_CopyObject) X(C_DestroyObject) X(C_SetAttributeValue)              \
+    X(C_EncryptInit) X(C_Encrypt) X(C_EncryptUpdate) X(C_EncryptFinal) X(C_DecryptInit)      \
+    X(C_Decrypt) X(C_DecryptUpdate) X(C_DecryptFinal) X(C_DigestInit) X(C_Digest)            \
+    X(C_DigestUpdate) X(C_DigestKey) X(C_DigestFinal) X(C_SignUpdate) X(C_SignFinal)         \
+    X(C_SignRecoverInit) X(C_SignRecover) X(C_VerifyInit) X(C_Verify) X(C_VerifyUpdate)      \
+    X(C_VerifyFinal) X(C_VerifyRecoverInit) X(C_VerifyRecover) X(C_DigestEncryptUpdate)      \
+    X(C_DecryptDigestUpdate) X(C_SignEncryptUpdate) X(C_DecryptVerifyUpdate)                 \
+    X(C_GenerateKey) X(C_GenerateKeyPair) X(C_WrapKey) X(C_UnwrapKey) X(C_DeriveKey)         \
+    X(C_SeedRandom) X(C_GenerateRandom) X(C_GetFunctionStatus) X(C_CancelFunction)           \
+    X(C_WaitForSlotEvent)
 
-#define TM_IMPLEMENTED_FUNCTIONS(X)                                                            \
-    X(C_Initialize)                                                                            \
-    X(C_GetInfo)                                                                               \
-    X(C_GetFunctionList) X(C_GetSlotList) X(C_GetSlotInfo) X(C_GetTokenInfo) X(C_OpenSession)  \
-        X(C_CloseSession) X(C_GetSessionInfo) X(C_Login) X(C_Logout) X(C_GetObjectSize)        \
-            X(C_GetAttributeValue) X(C_FindObjectsInit) X(C_FindObjects) X(C_FindObjectsFinal) \
-                X(C_SignInit) X(C_Sign)
+#define TM_IMPLEMENTED_FUNCTIONS(X)                                                          \
+    X(C_Initialize) X(C_GetInfo) X(C_GetFunctionList) X(C_GetSlotList) X(C_GetSlotInfo)      \
+    X(C_GetTokenInfo) X(C_OpenSession) X(C_CloseSession) X(C_GetSessionInfo) X(C_Login)      \
+    X(C_Logout) X(C_GetObjectSize) X(C_GetAttributeValue) X(C_FindObjectsInit)               \
+    X(C_FindObjects) X(C_FindObjectsFinal) X(C_SignInit) X(C_Sign)
+// clang-format on
 
 namespace {
 
@@ -106,6 +102,8 @@ struct State {
     std::set<std::string> nullFunctions;
     std::vector<Slot> slots;
     CK_ULONG slotListOvercount = 0;
+    bool slotCountSet = false;
+    CK_ULONG slotCount = 0;
     std::string tokenLabel = "Lumidor Test Token";
     std::string tokenManufacturer = "Lumidor Tests";
     std::string tokenModel = "Scripted";
@@ -263,6 +261,9 @@ void ScriptLine(State& s, const std::string& line) {
                 ScriptError(line, "unknown function or call");
             s.nthResults[{function, call}] = rv;
         }
+    } else if (key == "slot_count") {
+        s.slotCountSet = true;
+        s.slotCount = Number(value, line);
     } else if (key == "function_list") {
         if (value != "null")
             ScriptError(line, "function_list takes only null");
@@ -458,7 +459,7 @@ CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* slots, CK_ULONG* count) {
             ids.push_back(slot.id);
     }
     if (slots == nullptr) {
-        *count = ids.size();
+        *count = s.slotCountSet ? s.slotCount : ids.size();
         return CKR_OK;
     }
     if (*count < ids.size()) {

@@ -1,0 +1,75 @@
+// OpenSC's module, found by its bare name, on the rig's virtual readers.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "ModuleTestSupport.h"
+#include "manager/TokenDetails.h"
+#include "platform/ModuleLoader.h"
+#include "support/rig/VirtualCard.h"
+
+namespace {
+
+const char* kOpenSc = "opensc-pkcs11.so";
+
+// The descriptions of all the module's slots, token or not.
+std::vector<std::string> SlotDescriptions(CK_FUNCTION_LIST* list) {
+    std::vector<std::string> descriptions;
+    CK_ULONG count = 0;
+    if (list->C_GetSlotList(CK_FALSE, nullptr, &count) != CKR_OK || count == 0) {
+        return descriptions;
+    }
+    std::vector<CK_SLOT_ID> slots(count);
+    if (list->C_GetSlotList(CK_FALSE, slots.data(), &count) != CKR_OK) {
+        return descriptions;
+    }
+    for (CK_ULONG i = 0; i < count && i < slots.size(); ++i) {
+        CK_SLOT_INFO info;
+        if (list->C_GetSlotInfo(slots[i], &info) == CKR_OK) {
+            descriptions.push_back(TokenText(info.slotDescription, sizeof info.slotDescription));
+        }
+    }
+    return descriptions;
+}
+
+TEST_F(ManagerTest, OpenScSeesTheReaderButNoTokenOnAnUnknownCard) {
+    // The program never calls C_Finalize, so OpenSC's own memory is let go with the module.
+    // One extra load kept for the test program's life keeps it reachable from the module's
+    // globals, so that the leak check still sees only the program's own allocations.
+    static ModuleHandle pinned = LoadModule(kOpenSc);
+    ASSERT_NE(pinned, nullptr);
+    VirtualCard card(0, "3B 02 14 50");
+    manager->m_slotId = 77;
+    manager->m_driverInUse = kOpenSc;
+    ModuleHandle handle = manager->UpdateFileInfo();
+    ASSERT_NE(handle, nullptr) << ModuleLastReason();
+    CK_FUNCTION_LIST* list = manager->GetFunctionList(handle, kOpenSc);
+    ASSERT_NE(list, nullptr);
+    uint32_t result = manager->OpenCardSession(list, kOpenSc, card.readerName());
+    std::vector<std::string> descriptions = SlotDescriptions(list);
+    ReleaseModule(handle);
+
+    // Found through the system's module search, by its full path.
+    std::filesystem::path path(manager->m_driverPath);
+    EXPECT_TRUE(path.is_absolute()) << manager->m_driverPath;
+    EXPECT_EQ(path.filename(), kOpenSc);
+    bool readerSeen = false;
+    for (const std::string& description : descriptions) {
+        readerSeen = readerSeen || description.rfind(card.readerName(), 0) == 0;
+    }
+    EXPECT_TRUE(readerSeen) << testing::PrintToString(descriptions);
+
+    // A card that OpenSC cannot read is no token: a failure, never a working driver.
+    EXPECT_EQ(result, static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT));
+    EXPECT_EQ(manager->m_slotId, 77u);
+    EXPECT_EQ(status.lines,
+              std::vector<std::string>{"Errore durante l'utilizzo del driver (opensc-pkcs11.so) "
+                                       "sulla funzione 'C_GetSlotList': 0x000000e0"});
+    auto records = RecordsWithText(FinishLog(), "No token available.");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].code, static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT));
+}
+
+}  // namespace
