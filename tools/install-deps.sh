@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libjsoncpp-dev libpcsclite-dev libp11-kit-dev qt6-base-dev
+  qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   pcscd vsmartcard-vpcd softhsm2 opensc
   python3
