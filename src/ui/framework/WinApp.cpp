@@ -27,7 +27,11 @@ bool CWinApp::InitInstance() {
 }
 
 int CWinApp::Run(int argc, char** argv) {
-    QApplication application(argc, argv);
+    // The program reads no command line: Qt sees the program's name only, so that no
+    // argument changes what it does (its settings come from the environment, as usual).
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication application(qtArgc, qtArgv);
     try {
         if (InitInstance()) {
             return QApplication::exec();
