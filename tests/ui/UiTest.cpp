@@ -1,5 +1,7 @@
 #include "UiTest.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDialog>
@@ -8,12 +10,33 @@
 #include <memory>
 #include <stdexcept>
 
+namespace {
+
+QApplication* g_application = nullptr;
+
+// The application goes before the program's own static objects do: Qt's globals must still
+// be there when it is destroyed.
+class ApplicationEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override {
+        delete g_application;
+        g_application = nullptr;
+    }
+};
+
+[[maybe_unused]] const ::testing::Environment* const g_environment =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+}  // namespace
+
 QApplication& TestApplication() {
     static int argc = 1;
     static char name[] = "lumidor-ui-test";
     static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
+    if (g_application == nullptr) {
+        g_application = new QApplication(argc, argv);
+    }
+    return *g_application;
 }
 
 void SaveScreenshot(QWidget* widget, const std::string& name) {
