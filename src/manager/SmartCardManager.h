@@ -66,6 +66,16 @@ public:
     // session on it. 0, or the CK_RV of the call that failed.
     uint32_t OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
                              std::string readerName);
+    // Chooses the driver in use among the modules of `drivers`: the serial filter's choice,
+    // else the first that loads; then opens a session with it and reads its version.
+    uint32_t FindDriver(std::string drivers, std::string readerName, std::string filter);
+    // Lets the catalogue entry's serial filter choose m_filterDriver from m_tokenInfo.
+    void ApplySerialFilter(const std::string& filter);
+    // The card in reader `readerIndex`: its ATR, catalogue entry and working driver.
+    uint32_t CheckCardInReader(int readerIndex);
+    // Makes m_drivers[driverIndex] the driver in use and checks it against the token.
+    uint32_t CheckDriver(int driverIndex);
+    uint32_t DriverTest(std::string driverName, std::string readerName);
 
     SCARD_READERSTATE m_readers[kMaxReaders];
     uint32_t m_readerCount;

@@ -1,0 +1,144 @@
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "log/Log.h"
+#include "manager/Pcsc.h"
+#include "manager/SmartCardManager.h"
+#include "manager/StatusText.h"
+
+namespace {
+
+constexpr const char* kSource = "CSmartCardManager::CheckCardInReader";
+constexpr DWORD kStatusTimeoutMs = 1000;
+constexpr std::size_t kAttributeSize = 256;
+// The text buffer holds two digits per byte and its terminator: 127 ATR bytes at most.
+constexpr std::size_t kMaxAtrBytes = (256 - 1) / 2;
+
+}  // namespace
+
+uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSource, "Starting check card ...");
+    m_readerName.clear();
+    m_atr.clear();
+    m_cardDrivers.clear();
+    m_drivers.clear();
+    m_driverInUse.clear();
+    m_driverPath.clear();
+    m_driverVersion.clear();
+
+    auto noReader = [&](const char* message) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSource, "%s", message);
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 313));
+        }
+        return kNoReadersAvailable;
+    };
+    if (m_readerCount == 0) {
+        return noReader("No readers defined or found.");
+    }
+    if (readerIndex < 0 || static_cast<uint32_t>(readerIndex) >= m_readerCount) {
+        return noReader("No valid reader index.");
+    }
+    const auto index = static_cast<std::size_t>(readerIndex);
+
+    SCARDCONTEXT context = 0;
+    uint32_t result = PcscEstablishContext(&context);
+    if (result != 0) {
+        if (g_logLevel >= 1)
+            LogMessage(result, 1, kSource, "SCardEstablishContext error.");
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, 319));
+        }
+        return result;
+    }
+
+    // A copy, so that the table keeps the states of the last enumeration.
+    SCARD_READERSTATE states[kMaxReaders];
+    std::memcpy(states, m_readers, sizeof states);
+    result = PcscGetStatusChange(context, kStatusTimeoutMs, states, m_readerCount);
+    if (result != 0) {
+        PcscReleaseContext(context);
+        if (g_logLevel >= 1)
+            LogMessage(result, 1, kSource, "SCardGetStatusChange error.");
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, 319));
+        }
+        return result;
+    }
+
+    const char* readerName = m_readers[index].szReader;
+    const DWORD eventState = states[index].dwEventState;
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSource, "'%s' reader state: 0x%X", readerName,
+                   static_cast<unsigned int>(eventState));
+    if ((eventState & SCARD_STATE_PRESENT) == 0) {
+        PcscReleaseContext(context);
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSource, "No card found.");
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 316));
+        }
+        return kNoSmartCard;
+    }
+
+    SCARDHANDLE card = 0;
+    result = PcscConnect(context, readerName, &card);
+    if (result != 0) {
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, 314));
+        }
+        if (g_logLevel >= 1)
+            LogMessage(result, 1, kSource, "SCardConnect error.");
+        PcscReleaseContext(context);
+        return result;
+    }
+
+    unsigned char attribute[kAttributeSize] = {};
+    DWORD length = sizeof attribute;
+    result = PcscGetAtr(card, attribute, &length);
+    if (result != 0) {
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, 315));
+        }
+        PcscDisconnect(card);
+        if (g_logLevel >= 1)
+            LogMessage(result, 1, kSource, "CardGetAttrib (SCARD_ATTR_ATR_STRING) error.");
+        PcscReleaseContext(context);
+        return result;
+    }
+    // An attribute longer than the text can hold is cut, never overrun.
+    std::string atr =
+        AtrToHex(attribute, std::min<std::size_t>({length, kAttributeSize, kMaxAtrBytes}));
+    PcscDisconnect(card);
+    PcscReleaseContext(context);
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSource, "Found '%s' card.", atr.c_str());
+
+    m_atr = atr;
+    m_readerName = readerName;
+
+    std::unique_ptr<CardDefinition> definition(FindCardJson(m_readerName, m_atr));
+    if (definition == nullptr) {
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(kUnknownCard), 1, kSource,
+                       "Card '%s' is not recognized.", m_atr.c_str());
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(0, m_atr.c_str(), 317));
+        }
+        return kUnknownCard;
+    }
+    m_cardDrivers = definition->drivers;
+    std::string filter = definition->filter;
+    definition.reset();
+
+    result = FindDriver(m_cardDrivers, m_readerName, filter);
+    if (result != 0) {
+        return result;
+    }
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSource, "Card verified and running.");
+    return 0;
+}
