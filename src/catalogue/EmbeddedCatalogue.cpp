@@ -1,5 +1,6 @@
 #include "catalogue/EmbeddedCatalogue.h"
 
+// Without the compiled-in copy the manager reads cardlist.json; see NoEmbeddedCatalogue.cpp.
 #ifdef LUMIDOR_EMBED_CATALOGUE
 extern const unsigned char CardListData[];
 extern const std::size_t CardListSize;
