@@ -130,12 +130,17 @@ uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerNa
     }
 
     // The verdict is the final opening's: a chosen module that yields no function list is
-    // a failure, whatever the trial left behind.
+    // a failure, whatever the trial left behind. A module that does not load fails with the
+    // loader's own reason (not found, not loadable, ...), taken before the lookup replaces it.
     ModuleHandle module = UpdateFileInfo();
+    const uint32_t loadError = module == nullptr ? ModuleLastError() : 0;
     uint32_t failure = 0;
     CK_FUNCTION_LIST* functionList = GetFunctionList(module, m_driverInUse, &failure);
-    result = functionList != nullptr ? OpenCardSession(functionList, m_driverInUse, readerName)
-                                     : failure;
+    if (functionList != nullptr) {
+        result = OpenCardSession(functionList, m_driverInUse, readerName);
+    } else {
+        result = module == nullptr ? loadError : failure;
+    }
     ReleaseModule(module);
 
     ReadDriverVersion(kSource, result);

@@ -1,31 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <regex>
 
 #include "ModuleTestSupport.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
+#include "support/SoftHsm.h"
 
 namespace {
 
-const char* kSoftHsm = "/usr/lib/softhsm/libsofthsm2.so";
-
-std::string RunCommand(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return output;
-    }
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        output += buffer;
-    }
-    pclose(pipe);
-    return output;
-}
+const char* kSoftHsm = SoftHsmToken::kModule;
 
 // Loads `name` the way driver discovery does and opens a session for `reader`.
 uint32_t CheckModule(CSmartCardManager& manager, const std::string& name,
@@ -43,20 +28,11 @@ uint32_t CheckModule(CSmartCardManager& manager, const std::string& name,
 }
 
 TEST_F(ManagerTest, SoftHsmOpensASessionOnItsToken) {
-    if (!std::filesystem::exists(kSoftHsm)) {
+    if (!SoftHsmToken::Installed()) {
         GTEST_SKIP() << "SoftHSM 2 is not installed";
     }
-    std::filesystem::create_directory(dir.path() + "/tokens");
-    WriteFile(dir.path() + "/softhsm2.conf", "directories.tokendir = " + dir.path() +
-                                                 "/tokens\nobjectstore.backend = file\n"
-                                                 "log.level = ERROR\n");
-    setenv("SOFTHSM2_CONF", (dir.path() + "/softhsm2.conf").c_str(), 1);
-    std::string output = RunCommand(
-        "softhsm2-util --init-token --free --label Lumidor --pin 123456 --so-pin 654321");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(output, match, std::regex("reassigned to slot ([0-9]+)")))
-        << output;
-    CK_SLOT_ID slot = std::stoul(match[1]);
+    SoftHsmToken token(dir.path(), "Lumidor");
+    CK_SLOT_ID slot = token.slot();
     // SoftHSM lists an uninitialised token beside the new one: the reader name picks.
     char reader[64];
     std::snprintf(reader, sizeof reader, "SoftHSM slot ID 0x%lx", slot);
@@ -69,7 +45,6 @@ TEST_F(ManagerTest, SoftHsmOpensASessionOnItsToken) {
     EXPECT_TRUE(std::regex_match(manager->m_driverVersion, std::regex("[0-9]+\\.[0-9]+\\.0\\.0")))
         << manager->m_driverVersion;
     EXPECT_TRUE(status.lines.empty());
-    unsetenv("SOFTHSM2_CONF");
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+#include "support/SoftHsm.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <stdexcept>
+
+#include "support/TempDir.h"
+
+std::string RunCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return output;
+    }
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        output += buffer;
+    }
+    pclose(pipe);
+    return output;
+}
+
+bool SoftHsmToken::Installed() {
+    return std::filesystem::exists(kModule);
+}
+
+SoftHsmToken::SoftHsmToken(const std::string& directory, const std::string& label) {
+    std::filesystem::create_directories(directory + "/tokens");
+    WriteFile(directory + "/softhsm2.conf", "directories.tokendir = " + directory +
+                                                "/tokens\nobjectstore.backend = file\n"
+                                                "log.level = ERROR\n");
+    setenv("SOFTHSM2_CONF", (directory + "/softhsm2.conf").c_str(), 1);
+    std::string output = RunCommand("softhsm2-util --init-token --free --label '" + label +
+                                    "' --pin 123456 --so-pin 654321");
+    std::smatch match;
+    if (!std::regex_search(output, match, std::regex("reassigned to slot ([0-9]+)"))) {
+        unsetenv("SOFTHSM2_CONF");
+        throw std::runtime_error("softhsm2-util: " + output);
+    }
+    m_slot = std::stoul(match[1]);
+    // The token's own block of the slot listing holds its serial number.
+    std::string slots = RunCommand("softhsm2-util --show-slots");
+    std::regex serial("Slot " + std::to_string(m_slot) +
+                      "\\n(?:.*\\n)*?\\s*Serial number:[ \\t]*([0-9a-fA-F]+)");
+    if (!std::regex_search(slots, match, serial)) {
+        unsetenv("SOFTHSM2_CONF");
+        throw std::runtime_error("softhsm2-util --show-slots: " + slots);
+    }
+    m_serial = match[1];
+}
+
+SoftHsmToken::~SoftHsmToken() {
+    unsetenv("SOFTHSM2_CONF");
+}
