@@ -1,10 +1,17 @@
 // lumidor-check: the window's card check as plain text, for consoles, scripts and support
 // staff without a display.
 //
-//     lumidor-check [reader-position]
+//     lumidor-check [--test] [reader-position]
 //
 // Lists the readers, checks the given reader (or the first one holding a card) and prints
-// what the window would show. Exit status 0 only when the check succeeded.
+// what the window would show. With --test, after a successful check, it reads the PIN as one
+// line from standard input (never from the command line or the environment) and runs the
+// signing test on the checked reader. Exit status 0 only when the check, and the test when
+// asked for, succeeded.
+#include <string.h>  // explicit_bzero
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -18,24 +25,72 @@ namespace {
 constexpr int kUsageError = 2;
 
 void PrintUsage(const char* program) {
-    std::fprintf(stderr, "uso: %s [posizione-lettore]\n", program);
+    std::fprintf(stderr, "uso: %s [--test] [posizione-lettore]\n", program);
 }
 
-// The reader position from the command line, or -1 when none was given.
-bool ParseArguments(int argc, char** argv, int* readerIndex) {
+// The reader position from the command line (-1 when none was given) and the test switch.
+bool ParseArguments(int argc, char** argv, int* readerIndex, bool* test) {
     *readerIndex = -1;
-    if (argc > 2) {
-        return false;
-    }
-    if (argc == 2) {
+    *test = false;
+    bool positionGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--test" && !*test) {
+            *test = true;
+            continue;
+        }
         char* end = nullptr;
-        long value = std::strtol(argv[1], &end, 10);
-        if (end == argv[1] || *end != '\0' || value < 0 || value >= kMaxReaders) {
+        long value = std::strtol(argv[i], &end, 10);
+        if (positionGiven || end == argv[i] || *end != '\0' || value < 0 || value >= kMaxReaders) {
             return false;
         }
         *readerIndex = static_cast<int>(value);
+        positionGiven = true;
     }
     return true;
+}
+
+// Longer lines are kept to this length, which the test refuses as too long a PIN.
+constexpr std::size_t kPinReadMax = 256;
+
+// One line of standard input without its line end, read byte by byte straight from the
+// descriptor so that no stdio buffer keeps a copy. False when the input ends before any byte.
+bool ReadPin(std::string* pin) {
+    pin->reserve(kPinReadMax);
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal && tcgetattr(STDIN_FILENO, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::fprintf(stderr, "PIN: ");
+    }
+    bool any = false;
+    char byte = 0;
+    while (read(STDIN_FILENO, &byte, 1) == 1) {
+        any = true;
+        if (byte == '\n') {
+            break;
+        }
+        if (pin->size() < kPinReadMax) {
+            pin->push_back(byte);
+        }
+    }
+    byte = 0;
+    if (!pin->empty() && pin->back() == '\r') {
+        pin->back() = '\0';
+        pin->pop_back();
+    }
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    return any;
+}
+
+void WipePin(std::string* pin) {
+    pin->resize(pin->capacity());
+    explicit_bzero(pin->data(), pin->size());
+    pin->clear();
 }
 
 void PrintField(const char* name, const std::string& value) {
@@ -51,7 +106,7 @@ int FirstReaderWithCard(const CSmartCardManager& manager) {
     return -1;
 }
 
-int Run(int readerIndex) {
+int Run(int readerIndex, bool test) {
     CSmartCardManager manager;
     MemoryMessageList messages;
     manager.m_statusList = &messages;
@@ -95,19 +150,40 @@ int Run(int readerIndex) {
         std::printf("  %s\n", line.c_str());
     }
     std::printf("\nRisultato: 0x%08X\n", result);
-    return result == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    if (result != 0 || !test) {
+        return result == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    }
+
+    std::fflush(stdout);
+    std::string pin;
+    if (!ReadPin(&pin)) {
+        WipePin(&pin);
+        std::fprintf(stderr, "lumidor-check: nessun PIN sullo standard input\n");
+        return kUsageError;
+    }
+    const std::size_t before = messages.lines.size();
+    uint32_t testResult = manager.TestCard(readerIndex, pin);
+    WipePin(&pin);
+
+    std::printf("\nTest di firma:\n");
+    for (std::size_t i = before; i < messages.lines.size(); ++i) {
+        std::printf("  %s\n", messages.lines[i].c_str());
+    }
+    std::printf("\nRisultato del test: 0x%08X\n", testResult);
+    return testResult == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     int readerIndex = -1;
-    if (!ParseArguments(argc, argv, &readerIndex)) {
+    bool test = false;
+    if (!ParseArguments(argc, argv, &readerIndex, &test)) {
         PrintUsage(argv[0]);
         return kUsageError;
     }
     try {
-        return Run(readerIndex);
+        return Run(readerIndex, test);
     } catch (const std::exception& error) {
         // The catalogue is missing or unusable; its messages are in the log.
         std::fprintf(stderr, "lumidor-check: %s\n", error.what());

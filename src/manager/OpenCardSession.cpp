@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "manager/Pkcs11Calls.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
 
@@ -10,12 +11,6 @@ namespace {
 
 constexpr const char* kSource = "CSmartCardManager::OpenCardSession";
 constexpr CK_ULONG kMaxSlots = 1 << 20;
-
-// A module whose list lacks an entry answers as a module without that function would.
-template <typename F, typename... A>
-CK_RV Call(F function, A... arguments) {
-    return function != nullptr ? function(arguments...) : CKR_FUNCTION_NOT_SUPPORTED;
-}
 
 // The 64 blank-padded bytes as a text: trailing blanks cleared, the first byte kept.
 void SlotDescription(const CK_SLOT_INFO& info, char description[65]) {
@@ -28,17 +23,22 @@ void SlotDescription(const CK_SLOT_INFO& info, char description[65]) {
 
 }  // namespace
 
-uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
-                                            std::string readerName) {
-    // One log record and one status line, both naming `function`.
+uint32_t ReportCallFailure(IMessageList* list, const char* source, const std::string& driverName,
+                           const char* function, CK_RV rv) {
+    auto code = static_cast<uint32_t>(rv);
+    if (g_logLevel >= 1)
+        LogMessage(static_cast<int32_t>(code), 0, source, "%s error: 0x%X.", function, code);
+    if (list != nullptr) {
+        AddStatusLine(list, FormatStatus(code, driverName.c_str(), function, 320));
+    }
+    return code;
+}
+
+uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
+                                            const std::string& driverName,
+                                            const std::string& readerName, const char* source) {
     auto fail = [&](const char* function, CK_RV rv) {
-        uint32_t code = static_cast<uint32_t>(rv);
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, kSource, "%s error: 0x%X.", function, code);
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatStatus(code, driverName.c_str(), function, 320));
-        }
-        return code;
+        return ReportCallFailure(m_statusList, source, driverName, function, rv);
     };
 
     // A token may appear between the count and the list: then the list is asked for once more.
@@ -80,7 +80,7 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
     // No token is a failure: reporting success would call the driver working.
     if (count == 0) {
         if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(CKR_TOKEN_NOT_PRESENT), 0, kSource,
+            LogMessage(static_cast<int32_t>(CKR_TOKEN_NOT_PRESENT), 0, source,
                        "No token available.");
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatStatus(static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT),
@@ -91,31 +91,40 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
 
     if (count == 1) {
         m_slotId = slots[0];
-    } else {
-        bool matched = false;
-        for (CK_ULONG i = 0; i < count && !matched; ++i) {
-            CK_SLOT_INFO info;
-            std::memset(&info, 0, sizeof info);
-            CK_RV rv = Call(functionList->C_GetSlotInfo, slots[i], &info);
-            if (rv != CKR_OK) {
-                return fail("C_GetSlotList", rv);
-            }
-            char description[65];
-            SlotDescription(info, description);
-            if (std::strstr(readerName.c_str(), description) != nullptr ||
-                std::strstr(description, readerName.c_str()) != nullptr) {
-                m_slotId = slots[i];
-                matched = true;
-            }
+        return 0;
+    }
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_SLOT_INFO info;
+        std::memset(&info, 0, sizeof info);
+        CK_RV rv = Call(functionList->C_GetSlotInfo, slots[i], &info);
+        if (rv != CKR_OK) {
+            return fail("C_GetSlotList", rv);
         }
-        // Rather the module's first token than a slot left over from another module.
-        if (!matched) {
-            m_slotId = slots[0];
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource,
-                           "No slot description matches reader '%s': using the first slot.",
-                           readerName.c_str());
+        char description[65];
+        SlotDescription(info, description);
+        if (std::strstr(readerName.c_str(), description) != nullptr ||
+            std::strstr(description, readerName.c_str()) != nullptr) {
+            m_slotId = slots[i];
+            return 0;
         }
+    }
+    // Rather the module's first token than a slot left over from another module.
+    m_slotId = slots[0];
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, source, "No slot description matches reader '%s': using the first slot.",
+                   readerName.c_str());
+    return 0;
+}
+
+uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
+                                            std::string readerName) {
+    auto fail = [&](const char* function, CK_RV rv) {
+        return ReportCallFailure(m_statusList, kSource, driverName, function, rv);
+    };
+
+    uint32_t chosen = ChooseTokenSlot(functionList, driverName, readerName, kSource);
+    if (chosen != 0) {
+        return chosen;
     }
 
     CK_RV rv = Call(functionList->C_GetTokenInfo, m_slotId, &m_tokenInfo);

@@ -66,6 +66,18 @@ public:
     // session on it. 0, or the CK_RV of the call that failed.
     uint32_t OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
                              std::string readerName);
+    // Lists the module's slots with a token and makes m_slotId the one of `readerName`: the
+    // only one, else the first whose description matches, else the first listed. Failures
+    // are reported under `source`; no token at all is CKR_TOKEN_NOT_PRESENT. 0, or the code.
+    uint32_t ChooseTokenSlot(CK_FUNCTION_LIST* functionList, const std::string& driverName,
+                             const std::string& readerName, const char* source);
+    // The signing test on the card in reader `readerIndex` with m_driverInUse; ends with its
+    // verdict as a status line. The PIN is wiped before it returns.
+    uint32_t TestCard(int readerIndex, std::string pin);
+    // Logs in to the token of the reader (m_readerName when not given) through `module` and
+    // signs a fixed value with every private key. 0, or the code of the failure.
+    uint32_t CardTest(std::string module, std::string pin);
+    uint32_t CardTest(std::string module, std::string pin, std::string readerName);
     // Chooses the driver in use among the modules of `drivers`: the serial filter's choice,
     // else the first that loads; then opens a session with it and reads its version.
     uint32_t FindDriver(std::string drivers, std::string readerName, std::string filter);

@@ -13,13 +13,20 @@
 //   slot=<id>|<token 0/1>|<description>[|<token label>]   (repeatable; replaces the default)
 //   slot_list_overcount=<n>      a filled slot list reports n more slots than it wrote
 //   slot_count=<n>               the count query (no list) answers n
+//   find_objects_overcount=<n>   C_FindObjects reports n more handles than it wrote
+//   logged_in=1                  the user is logged in already (another application did)
 //   token.label / .manufacturer / .model / .serial = <text>
 //   token.flags / .max_sessions / .max_rw_sessions / .max_pin / .min_pin / .total_public /
 //   .free_public / .total_private / .free_private = <number>
 //   token.hardware / token.firmware / info.version = <major>.<minor>
-//   key=<label>|<id>|<key type>|<always authenticate 0/1>   a private key (repeatable)
+//   key=<label>|<id>|<key type>|<always authenticate 0/1>[|<sign rv>]   a private key
+//                                (repeatable); CKK_RSA keys sign with CKM_RSA_PKCS, CKK_EC keys
+//                                with CKM_ECDSA; with a sign rv its C_Sign fails with it and,
+//                                as a failed C_Sign does, ends the signing operation
 //   pin=<text>                   the user PIN; without it every PIN is accepted
 //   device_error=<number>        ulDeviceError of C_GetSessionInfo
+//
+// The counter "trace" lists the entries called through the list, in order ("C_Xxx,C_Yyy,").
 //
 // Without a script there is one slot (id 1) with a token and no key. Unknown keys end the
 // process at load, so that a mistyped script cannot pass unnoticed.
@@ -79,6 +86,7 @@ struct Key {
     std::string id;
     CK_KEY_TYPE type = CKK_RSA;
     bool alwaysAuthenticate = false;
+    CK_RV signResult = CKR_OK;
 };
 
 struct Session {
@@ -102,6 +110,8 @@ struct State {
     std::set<std::string> nullFunctions;
     std::vector<Slot> slots;
     CK_ULONG slotListOvercount = 0;
+    CK_ULONG findObjectsOvercount = 0;
+    CK_ULONG loggedInAtStart = 0;
     bool slotCountSet = false;
     CK_ULONG slotCount = 0;
     std::string tokenLabel = "Lumidor Test Token";
@@ -234,6 +244,8 @@ void ScriptLine(State& s, const std::string& line) {
         {"token.total_private", &s.totalPrivate},
         {"token.free_private", &s.freePrivate},
         {"slot_list_overcount", &s.slotListOvercount},
+        {"find_objects_overcount", &s.findObjectsOvercount},
+        {"logged_in", &s.loggedInAtStart},
         {"device_error", &s.deviceError},
     };
     std::map<std::string, CK_VERSION*> versions = {{"token.hardware", &s.hardware},
@@ -285,10 +297,10 @@ void ScriptLine(State& s, const std::string& line) {
         s.slots.push_back(slot);
     } else if (key == "key") {
         std::vector<std::string> f = Fields(value);
-        if (f.size() != 4)
-            ScriptError(line, "key=<label>|<id>|<type>|<always authenticate>");
+        if (f.size() != 4 && f.size() != 5)
+            ScriptError(line, "key=<label>|<id>|<type>|<always authenticate>[|<sign rv>]");
         s.keys.push_back(Key{Unescape(f[0], line), Unescape(f[1], line), Number(f[2], line),
-                             Number(f[3], line) != 0});
+                             Number(f[3], line) != 0, f.size() == 5 ? Number(f[4], line) : CKR_OK});
     } else if (key == "pin") {
         s.pinSet = true;
         s.pin = Unescape(value, line);
@@ -363,6 +375,7 @@ void Remember(State& s, const std::string& key, const std::string& value) {
 bool Forced(const char* function, CK_RV* rv) {
     State& s = *g_state;
     long call = Increment(s, std::string("calls.") + function);
+    s.counters["trace"] += std::string(function) + ",";
     WriteCounters(s);
     auto nth = s.nthResults.find({function, call});
     if (nth != s.nthResults.end()) {
@@ -739,6 +752,7 @@ CK_RV FindObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE* objects, CK_ULONG 
     while (*count < max && session->next < session->found.size()) {
         objects[(*count)++] = session->found[session->next++];
     }
+    *count += s.findObjectsOvercount;
     return CKR_OK;
 }
 
@@ -761,9 +775,9 @@ CK_RV SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM* mechanism, CK_OBJECT_HAND
     const Key* key = FindKey(object);
     if (key == nullptr)
         return CKR_KEY_HANDLE_INVALID;
-    if (mechanism->mechanism != CKM_RSA_PKCS)
+    if (mechanism->mechanism != CKM_RSA_PKCS && mechanism->mechanism != CKM_ECDSA)
         return CKR_MECHANISM_INVALID;
-    if (key->type != CKK_RSA)
+    if (key->type != (mechanism->mechanism == CKM_ECDSA ? CKK_EC : CKK_RSA))
         return CKR_KEY_TYPE_INCONSISTENT;
     session->signing = true;
     session->signKey = object;
@@ -787,6 +801,10 @@ CK_RV Sign(CK_SESSION_HANDLE handle, CK_BYTE* data, CK_ULONG length, CK_BYTE* si
     Remember(s, "C_Sign.data", Hex(data, length));
     Remember(s, "C_Sign.key", Hex(key->id.data(), key->id.size()));
     WriteCounters(s);
+    if (key->signResult != CKR_OK) {
+        session->signing = false;
+        return key->signResult;
+    }
     if (length > kSignatureLength - 11) {
         session->signing = false;
         return CKR_DATA_LEN_RANGE;
@@ -886,6 +904,7 @@ __attribute__((constructor)) void ModuleLoaded() {
     g_state->path = info.dli_fname;
     g_state->slots.push_back(Slot{1, true, "Lumidor Test Slot", ""});
     ReadScript(*g_state);
+    g_state->loggedIn = g_state->loggedInAtStart != 0;
     BuildList(*g_state);
     ReadCounters(*g_state);
     Increment(*g_state, "loads");

@@ -1,0 +1,480 @@
+// TestCard and CardTest with the scriptable test module behind a scripted PC/SC service.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "manager/TokenDetails.h"
+#include "modules/ModuleTestSupport.h"
+#include "support/rig/FakePcsc.h"
+#include "testmodule/ScriptedModule.h"
+
+namespace {
+
+const std::string kPin = "735911";
+const std::string kPassed = "Smart card testata con successo";
+const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
+const std::string kDriverFailure =
+    "Errore durante l'utilizzo del driver (./mod.so) sulla funzione ";
+const std::string kFinalTry =
+    "Attenzione: resta un solo tentativo per il PIN, poi la carta si blocca";
+const std::string kCountLow =
+    "Attenzione: il PIN e' gia' stato digitato in modo errato, restano pochi tentativi";
+// The test module's default token flags, and the three PIN states.
+constexpr unsigned long kFlags =
+    CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED;
+
+std::string Flags(unsigned long extra) {
+    return "token.flags=" + std::to_string(kFlags | extra) + "\n";
+}
+
+// One reader with a card, the test module as the driver in use.
+class SigningTest : public ManagerTest {
+protected:
+    void SetUp() override {
+        ManagerTest::SetUp();
+        pcsc.readers = {"Reader A"};
+        pcsc.states["Reader A"] = SCARD_STATE_PRESENT;
+        pcsc.atrs["Reader A"] = {0x3B, 0x02, 0x14, 0x50};
+        ASSERT_EQ(manager->UpdateReaders(), 0u);
+        status.lines.clear();
+        module = std::make_unique<ScriptedModule>(dir.path(), "mod.so");
+        manager->m_driverInUse = "./mod.so";
+    }
+    uint32_t Run(const std::string& script, const std::string& pin = kPin) {
+        module->SetScript(script);
+        return manager->TestCard(0, pin);
+    }
+    // The whole log once the manager has stopped it.
+    std::string LogText() {
+        FinishLog();
+        return ReadFile(dir.path() + "/Lumidor.log");
+    }
+    // Everything the test took is given back.
+    void ExpectAllReleased() const {
+        EXPECT_EQ(module->Count("loads"), module->Count("unloads"));
+        EXPECT_EQ(module->Count("sessions.open"), 0);
+        EXPECT_EQ(pcsc.OpenContexts(), 0);
+    }
+
+    FakePcsc pcsc;
+    std::unique_ptr<ScriptedModule> module;
+};
+
+struct LinesCase {
+    const char* what;
+    std::string script;
+    std::string pin;
+    uint32_t result;
+    std::vector<std::string> lines;
+    long logins;  // C_Login calls the module saw
+};
+
+void PrintTo(const LinesCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class SigningLinesTest : public SigningTest, public ::testing::WithParamInterface<LinesCase> {};
+
+TEST_P(SigningLinesTest, ShowsOneLinePerOutcomeAndTheVerdict) {
+    const LinesCase& c = GetParam();
+    EXPECT_EQ(Run("pin=" + kPin + "\n" + c.script, c.pin), c.result);
+    EXPECT_EQ(status.lines, c.lines);
+    EXPECT_EQ(module->Count("calls.C_Login"), c.logins);
+    ExpectAllReleased();
+    // The PIN reaches neither the message list nor the log.
+    for (const std::string& line : status.lines) {
+        EXPECT_EQ(line.find(kPin), std::string::npos) << line;
+    }
+    EXPECT_EQ(LogText().find(kPin), std::string::npos);
+}
+
+const std::string kLabel64(64, 'L');
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, SigningLinesTest,
+    ::testing::Values(
+        LinesCase{
+            "TwoKeysSignWithLabels",
+            "key=Firma|K1|0|0\nkey=Cifra|K2|0|0\n",
+            kPin,
+            0,
+            {"Trovate 2 chiavi private", "La credenziale 'K1' (Firma) ha firmato correttamente",
+             "La credenziale 'K2' (Cifra) ha firmato correttamente", kPassed},
+            1},
+        LinesCase{
+            "WrongPin", "key=Firma|K1|0|0\n", "111111", 0xA0, {"* PIN INCORRECT *", kFailed}, 1},
+        LinesCase{
+            "OneKeyFailingTwiceWithoutLabel",
+            "key=|K1|0|0\nresult.C_Sign=6\n",
+            kPin,
+            6,
+            {"Trovata 1 chiave privata", "Errore '0x06' durante la firma con la credenziale 'K1'",
+             "(la carta non e' attiva)", kFailed},
+            1},
+        LinesCase{"AlreadyLoggedInCountsAsLoggedIn",
+                  "logged_in=1\nkey=Firma|K1|0|0\n",
+                  kPin,
+                  0,
+                  {"Trovata 1 chiave privata",
+                   "La credenziale 'K1' (Firma) ha firmato correttamente", kPassed},
+                  1},
+        LinesCase{"PinLengthRangeFromTheModule",
+                  "key=Firma|K1|0|0\nresult.C_Login=0xA2\n",
+                  kPin,
+                  0xA2,
+                  {"C_Login error 0xA2", kFailed},
+                  1},
+        LinesCase{"PinOf65BytesRefusedBeforeLogin",
+                  "key=Firma|K1|0|0\n",
+                  std::string(65, '7'),
+                  0xA2,
+                  {"C_Login error 0xA2", kFailed},
+                  0},
+        LinesCase{"PinExpired",
+                  "key=Firma|K1|0|0\nresult.C_Login=0xA3\n",
+                  kPin,
+                  0xA3,
+                  {"* PIN EXPIRED *", kFailed},
+                  1},
+        LinesCase{"LockedPinIsNotTried",
+                  Flags(CKF_USER_PIN_LOCKED) + "key=Firma|K1|0|0\n",
+                  kPin,
+                  0xA4,
+                  {"* PIN LOCKED *", kFailed},
+                  0},
+        LinesCase{"FinalTryWarnsBeforeTheLogin",
+                  Flags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_COUNT_LOW) + "key=Firma|K1|0|0\n",
+                  kPin,
+                  0,
+                  {kFinalTry, "Trovata 1 chiave privata",
+                   "La credenziale 'K1' (Firma) ha firmato correttamente", kPassed},
+                  1},
+        LinesCase{"CountLowWarns",
+                  Flags(CKF_USER_PIN_COUNT_LOW) + "key=Firma|K1|0|0\n",
+                  "111111",
+                  0xA0,
+                  {kCountLow, "* PIN INCORRECT *", kFailed},
+                  1},
+        LinesCase{"SignInitFailureOnTheFirstKeyEndsTheTest",
+                  "key=A|K1|0|0\nkey=B|K2|0|0\nresult.C_SignInit@1=0x63\n",
+                  kPin,
+                  0x63,
+                  {"Trovate 2 chiavi private",
+                   "La credenziale 'K1' ha generato l'errore 'C_SignInit': 0x00000063", kFailed},
+                  1},
+        LinesCase{"RetryAfterFunctionFailedSigns",
+                  "key=A|K1|0|0\nresult.C_Sign@1=6\n",
+                  kPin,
+                  0,
+                  {"Trovata 1 chiave privata", "La credenziale 'K1' (A) ha firmato correttamente",
+                   kPassed},
+                  1},
+        LinesCase{
+            "FirstFailsSecondSigns",
+            "key=A|K1|0|0|0x5\nkey=B|K2|0|0\n",
+            kPin,
+            0,
+            {"Trovate 2 chiavi private",
+             "Errore '0x05' durante la firma con la credenziale 'K1' (A)", "(errore non gestito)",
+             "La credenziale 'K2' (B) ha firmato correttamente", kPassed},
+            1},
+        LinesCase{"FirstSignsSecondFails",
+                  "key=A|K1|0|0\nkey=B|K2|0|0\nresult.C_Sign@2=0xA0\n",
+                  kPin,
+                  0xA0,
+                  {"Trovate 2 chiavi private", "La credenziale 'K1' (A) ha firmato correttamente",
+                   "Errore '0xA0' durante la firma con la credenziale 'K2' (B)",
+                   "(il PIN non combacia con quello memorizzato nel token)", kFailed},
+                  1},
+        LinesCase{"NoTokenIsAFailure",
+                  "slot=1|0|Reader A\n",
+                  kPin,
+                  0xE0,
+                  {kDriverFailure + "'C_GetSlotList': 0x000000e0", kFailed},
+                  0},
+        LinesCase{"NoPrivateKey",
+                  "",
+                  kPin,
+                  0x20,
+                  {kDriverFailure + "'C_FindObjectsInit': 0x00000020", kFailed},
+                  1},
+        LinesCase{"NoFunctionListIsAFailure",
+                  "result.C_Initialize=5\n",
+                  kPin,
+                  5,
+                  {kDriverFailure + "'C_Initialize': 0x00000005", kFailed},
+                  0},
+        LinesCase{
+            "EachKeyTypeWithItsMechanismOthersRefused",
+            "key=Rsa|K1|0|0\nkey=Dsa|K2|1|0\nkey=Ec|K3|3|0\n",
+            kPin,
+            0,
+            {"Trovate 3 chiavi private", "La credenziale 'K1' (Rsa) ha firmato correttamente",
+             "Errore '0x63' durante la firma con la credenziale 'K2' (Dsa)", "(errore non gestito)",
+             "La credenziale 'K3' (Ec) ha firmato correttamente", kPassed},
+            1},
+        LinesCase{"AlwaysAuthenticateKeyGetsItsOwnLogin",
+                  "key=A|K1|0|1\n",
+                  kPin,
+                  0,
+                  {"Trovata 1 chiave privata", "La credenziale 'K1' (A) ha firmato correttamente",
+                   kPassed},
+                  2},
+        LinesCase{"FailedContextLoginIsTheKeysResult",
+                  "key=A|K1|0|1\nkey=B|K2|0|0\nresult.C_Login@2=0xA0\n",
+                  kPin,
+                  0,
+                  {"Trovate 2 chiavi private",
+                   "Errore '0xA0' durante la firma con la credenziale 'K1' (A)",
+                   "(il PIN non combacia con quello memorizzato nel token)",
+                   "La credenziale 'K2' (B) ha firmato correttamente", kPassed},
+                  2},
+        LinesCase{"LabelFillingItsBufferIsTakenWhole",
+                  "key=" + kLabel64 + "|K1|0|0\n",
+                  kPin,
+                  0,
+                  {"Trovata 1 chiave privata",
+                   "La credenziale 'K1' (" + kLabel64 + ") ha firmato correttamente", kPassed},
+                  1},
+        LinesCase{
+            "LabelTooLongForTheBufferIsNotShown",
+            "key=" + kLabel64 + "X|K1|0|0\n",
+            kPin,
+            0,
+            {"Trovata 1 chiave privata", "La credenziale 'K1' ha firmato correttamente", kPassed},
+            1},
+        LinesCase{"PinOf64BytesIsPassed",
+                  "key=Firma|K1|0|0\n",
+                  std::string(64, '7'),
+                  0xA0,
+                  {"* PIN INCORRECT *", kFailed},
+                  1}),
+    [](const ::testing::TestParamInfo<LinesCase>& info) { return std::string(info.param.what); });
+
+TEST_F(SigningTest, EcKeySignsTheSameValueWithEcdsa) {
+    EXPECT_EQ(Run("key=Ec|K3|3|0\n"), 0u);
+    // "supercalifragilistixespiralidoso", unchanged.
+    EXPECT_EQ(module->Value("last.C_Sign.data"),
+              "737570657263616C6966726167696C69737469786573706972616C69646F736F");
+    EXPECT_EQ(module->Count("signatures"), 1);
+}
+
+TEST_F(SigningTest, TriesTheFirst128Of130Keys) {
+    std::string script;
+    for (int i = 0; i < 130; ++i) {
+        script += "key=|K" + std::to_string(i) + "|0|0\n";
+    }
+    EXPECT_EQ(Run(script), 0u);
+    ASSERT_EQ(status.lines.size(), 1u + 128u + 1u);
+    EXPECT_EQ(status.lines.front(), "Trovate 128 chiavi private");
+    EXPECT_EQ(status.lines[128], "La credenziale 'K127' ha firmato correttamente");
+    EXPECT_EQ(status.lines.back(), kPassed);
+    EXPECT_EQ(module->Count("calls.C_SignInit"), 128);
+    EXPECT_EQ(module->Count("signatures"), 128);
+}
+
+TEST_F(SigningTest, ACountBeyondTheHandleArrayReadsOnlyTheArray) {
+    // The module writes two handles and claims 302; the other places hold no key.
+    EXPECT_EQ(Run("key=A|K1|0|0\nkey=B|K2|0|0\nfind_objects_overcount=300\n"),
+              static_cast<uint32_t>(CKR_KEY_HANDLE_INVALID));
+    EXPECT_EQ(status.lines,
+              (std::vector<std::string>{
+                  "Trovate 128 chiavi private", "La credenziale 'K1' (A) ha firmato correttamente",
+                  "La credenziale 'K2' (B) ha firmato correttamente",
+                  "La credenziale '' ha generato l'errore 'C_SignInit': 0x00000060", kFailed}));
+    ExpectAllReleased();
+}
+
+TEST_F(SigningTest, SignsWithTheTokenOfTheChosenReader) {
+    manager->m_slotId = 99;
+    EXPECT_EQ(Run("slot=1|1|Other Reader|Other\nslot=2|1|Reader A|Mine\nkey=A|K1|0|0\n"), 0u);
+    EXPECT_EQ(manager->m_slotId, 2u);
+    EXPECT_EQ(module->Value("last.C_OpenSession.slot"), "2");
+    EXPECT_EQ(TokenText(manager->m_tokenInfo.label, sizeof manager->m_tokenInfo.label), "Mine");
+}
+
+struct RetryCase {
+    const char* what;
+    std::string script;
+    uint32_t sessionInfoCode;  // the key's result after the retry
+    bool secondError;
+};
+
+class SigningRetryTest : public SigningTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(SigningRetryTest, LogsTheFailureTheRetryAndTheSession) {
+    const RetryCase& c = GetParam();
+    Run("key=A|K1|0|0\ndevice_error=0x1234\n" + c.script);
+    EXPECT_EQ(module->Count("calls.C_SignInit"), 1);
+    EXPECT_EQ(module->Count("calls.C_Sign"), 2);
+    std::vector<LoggedRecord> records = FinishLog();
+    auto failure = RecordsWithText(records, "La credenziale 'K1' ha generato l'errore C_Sign 0x6.");
+    ASSERT_EQ(failure.size(), 1u);
+    EXPECT_EQ(failure[0].code, 6u);
+    EXPECT_EQ(RecordsWithText(records, "Second C_Sign call, return error: 0x6.").size(),
+              c.secondError ? 1u : 0u);
+    const std::string log = ReadFile(dir.path() + "/Lumidor.log");
+    EXPECT_NE(log.find("Current session information :"), std::string::npos);
+    EXPECT_NE(log.find("deviceError = 0x1234"), std::string::npos);
+    bool found = false;
+    for (const LoggedRecord& record : records) {
+        if (record.text.rfind("Current session information :", 0) == 0) {
+            found = true;
+            EXPECT_EQ(record.code, c.sessionInfoCode);
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
+INSTANTIATE_TEST_SUITE_P(Retries, SigningRetryTest,
+                         ::testing::Values(RetryCase{"RetrySigns", "result.C_Sign@1=6\n", 0, false},
+                                           RetryCase{"RetryFails", "result.C_Sign=6\n", 6, true}),
+                         [](const ::testing::TestParamInfo<RetryCase>& info) {
+                             return std::string(info.param.what);
+                         });
+
+struct ReleaseCase {
+    const char* what;
+    std::string script;
+    uint32_t result;
+    std::string lastCalls;  // how the module's trace ends
+    std::string line;       // the first message-list line
+};
+
+void PrintTo(const ReleaseCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class SigningReleaseTest : public SigningTest, public ::testing::WithParamInterface<ReleaseCase> {};
+
+TEST_P(SigningReleaseTest, LogsOutOnlyAfterALoginAndClosesOnlyAnOpenSession) {
+    const ReleaseCase& c = GetParam();
+    EXPECT_EQ(Run("key=A|K1|0|0\n" + c.script), c.result);
+    const std::string trace = module->Value("trace");
+    ASSERT_GE(trace.size(), c.lastCalls.size()) << trace;
+    EXPECT_EQ(trace.substr(trace.size() - c.lastCalls.size()), c.lastCalls) << trace;
+    EXPECT_EQ(module->Count("calls.C_Logout"),
+              c.lastCalls.find("C_Logout") != std::string::npos ? 1 : 0);
+    EXPECT_EQ(module->Count("loads"), 1);
+    EXPECT_EQ(module->Count("unloads"), 1);
+    ExpectAllReleased();
+    ASSERT_FALSE(status.lines.empty());
+    EXPECT_EQ(status.lines.front(), c.line);
+    EXPECT_EQ(status.lines.back(), c.result == 0 ? kPassed : kFailed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, SigningReleaseTest,
+    ::testing::Values(ReleaseCase{"Signed", "", 0, "C_SignInit,C_Sign,C_Logout,C_CloseSession,",
+                                  "Trovata 1 chiave privata"},
+                      ReleaseCase{"TokenInfoFails", "result.C_GetTokenInfo=0x30\n", 0x30,
+                                  "C_GetTokenInfo,",
+                                  kDriverFailure + "'C_GetTokenInfo': 0x00000030"},
+                      ReleaseCase{"OpenSessionFails", "result.C_OpenSession=0xE0\n", 0xE0,
+                                  "C_OpenSession,", kDriverFailure + "'C_OpenSession': 0x000000e0"},
+                      ReleaseCase{"LoginFails", "result.C_Login=0xA1\n", 0xA1,
+                                  "C_Login,C_CloseSession,", "* PIN INVALID *"},
+                      ReleaseCase{"FindInitFails", "result.C_FindObjectsInit=0x5\n", 5,
+                                  "C_FindObjectsInit,C_Logout,C_CloseSession,",
+                                  kDriverFailure + "'C_FindObjectsInit': 0x00000005"},
+                      ReleaseCase{"FindFails", "result.C_FindObjects=0x5\n", 5,
+                                  "C_FindObjects,C_Logout,C_CloseSession,",
+                                  kDriverFailure + "'C_FindObjects': 0x00000005"},
+                      ReleaseCase{"FindFinalFails", "result.C_FindObjectsFinal=0x5\n", 5,
+                                  "C_FindObjectsFinal,C_Logout,C_CloseSession,",
+                                  kDriverFailure + "'C_FindObjectsFinal': 0x00000005"},
+                      ReleaseCase{"SignInitFails", "result.C_SignInit=0x68\n", 0x68,
+                                  "C_SignInit,C_Logout,C_CloseSession,",
+                                  "Trovata 1 chiave privata"}),
+    [](const ::testing::TestParamInfo<ReleaseCase>& info) { return std::string(info.param.what); });
+
+struct ReaderCase {
+    const char* what;
+    std::function<void(FakePcsc&)> change;  // after the check, before the test
+    int readerIndex;
+    uint32_t result;
+    std::string line;
+    std::string logText;
+};
+
+void PrintTo(const ReaderCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class SigningReaderTest : public SigningTest, public ::testing::WithParamInterface<ReaderCase> {};
+
+TEST_P(SigningReaderTest, EndsBeforeTheModuleWithItsOwnLine) {
+    const ReaderCase& c = GetParam();
+    c.change(pcsc);
+    module->SetScript("key=A|K1|0|0\n");
+    EXPECT_EQ(manager->TestCard(c.readerIndex, kPin), c.result);
+    EXPECT_EQ(status.lines.size(), 1u);
+    if (c.line.empty()) {
+        // The PC/SC failure shows the system's text for its code.
+        ASSERT_FALSE(status.lines.empty());
+        EXPECT_EQ(status.lines[0].rfind("Errore nelle librerie del lettore: ", 0), 0u);
+        EXPECT_GT(status.lines[0].size(),
+                  std::string("Errore nelle librerie del lettore: ").size());
+    } else {
+        EXPECT_EQ(status.lines, std::vector<std::string>{c.line});
+    }
+    EXPECT_EQ(module->Count("loads"), 0);
+    EXPECT_EQ(pcsc.OpenContexts(), 0);
+    auto records = RecordsWithText(FinishLog(), c.logText);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].code, c.line.empty() ? c.result : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readers, SigningReaderTest,
+    ::testing::Values(
+        ReaderCase{"CardRemovedAfterTheCheck",
+                   [](FakePcsc& pcsc) { pcsc.states["Reader A"] = SCARD_STATE_EMPTY; }, 0,
+                   0x8010000C, "Nessuna smart card trovata", "No card found."},
+        ReaderCase{"IndexEqualToTheCount", [](FakePcsc&) {}, 1, 0x8010002E,
+                   "Nessun lettore definito o trovato", "No valid reader index."},
+        ReaderCase{"NegativeIndex", [](FakePcsc&) {}, -1, 0x8010002E,
+                   "Nessun lettore definito o trovato", "No valid reader index."},
+        ReaderCase{"NoContext",
+                   [](FakePcsc& pcsc) {
+                       pcsc.establishContext.results = {static_cast<LONG>(SCARD_E_NO_SERVICE)};
+                   },
+                   0, static_cast<uint32_t>(SCARD_E_NO_SERVICE), "",
+                   "SCardEstablishContext error."},
+        ReaderCase{"StatusQueryFails",
+                   [](FakePcsc& pcsc) {
+                       pcsc.getStatusChange.results = {
+                           static_cast<LONG>(SCARD_E_READER_UNAVAILABLE)};
+                   },
+                   0, static_cast<uint32_t>(SCARD_E_READER_UNAVAILABLE), "",
+                   "SCardGetStatusChange error."}),
+    [](const ::testing::TestParamInfo<ReaderCase>& info) { return std::string(info.param.what); });
+
+TEST_F(SigningTest, AModuleThatDoesNotLoadIsReportedWithTheLoadersReason) {
+    manager->m_driverInUse = "./absent.so";
+    EXPECT_EQ(manager->TestCard(0, kPin), 126u);
+    ASSERT_EQ(status.lines.size(), 2u);
+    const std::string prefix =
+        "Errore durante il caricamento del driver della smart card (./absent.so): ";
+    EXPECT_EQ(status.lines[0].rfind(prefix, 0), 0u) << status.lines[0];
+    EXPECT_GT(status.lines[0].size(), prefix.size()) << "the system's text for 126";
+    EXPECT_EQ(status.lines[1], kFailed);
+}
+
+TEST_F(SigningTest, WithoutAMessageListOnlyTheLogReports) {
+    manager->m_statusList = nullptr;
+    EXPECT_EQ(Run("key=|K1|0|0\nresult.C_Sign=6\n"), 6u);
+    EXPECT_TRUE(status.lines.empty());
+    std::vector<LoggedRecord> records = FinishLog();
+    EXPECT_EQ(
+        RecordsWithText(records, "Errore '0x06' durante la firma con la credenziale 'K1'").size(),
+        1u);
+    EXPECT_EQ(RecordsWithText(records, "(la carta non e' attiva)").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "Error testing card.").size(), 1u);
+}
+
+}  // namespace
