@@ -1,0 +1,171 @@
+#include "ui/LumidorDlg.h"
+
+#include <string>
+
+#include "manager/StatusText.h"
+#include "ui/AboutDlg.h"
+#include "ui/StartTest.h"
+#include "ui/TokenInfo.h"
+#include "ui/framework/Icons.h"
+#include "ui/resource.h"
+
+CLumidorDlg::CLumidorDlg() : CDialogEx(IDD_LUMIDOR_DIALOG), m_hIcon(LoadIcon(IDR_MAINFRAME)) {}
+
+CLumidorDlg::~CLumidorDlg() {
+    // The list box goes with the window; the manager must not report into it afterwards.
+    m_manager.m_statusList = nullptr;
+    DestroyWindow();
+}
+
+BEGIN_MESSAGE_MAP(CLumidorDlg, CDialogEx)
+ON_WM_SYSCOMMAND()
+ON_BN_CLICKED(IDC_REFRESH, &ThisClass::OnRefresh)
+ON_BN_CLICKED(IDC_TOKEN_INFO, &ThisClass::OnTokenInfo)
+ON_CBN_SELCHANGE(IDC_READER_COMBO, &ThisClass::OnReaderChanged)
+ON_BN_CLICKED(IDC_TEST, &ThisClass::OnTest)
+ON_CBN_SELCHANGE(IDC_DRIVER_COMBO, &ThisClass::OnDriverChanged)
+END_MESSAGE_MAP()
+
+void CLumidorDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialogEx::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_READER_COMBO, m_readerCombo);
+    DDX_Control(pDX, IDC_TOKEN_INFO, m_tokenInfoButton);
+    DDX_Control(pDX, IDC_ATR, m_atrEdit);
+    DDX_Control(pDX, IDC_DRIVER_PATH, m_driverPathEdit);
+    DDX_Control(pDX, IDC_CARD_DRIVERS, m_cardDriversEdit);
+    DDX_Control(pDX, IDC_DRIVER_COMBO, m_driverCombo);
+    DDX_Control(pDX, IDC_DRIVER_VERSION, m_driverVersionEdit);
+    DDX_Control(pDX, IDC_MESSAGE_LIST, m_messageList);
+    DDX_Control(pDX, IDC_TEST, m_testButton);
+}
+
+bool CLumidorDlg::OnInitDialog() {
+    CDialogEx::OnInitDialog();
+
+    std::string aboutText = LoadTableString(IDS_ABOUTBOX);
+    if (CMenu* systemMenu = GetSystemMenu(); systemMenu != nullptr && !aboutText.empty()) {
+        systemMenu->AppendSeparator();
+        systemMenu->AppendItem(IDM_ABOUTBOX, aboutText);
+    }
+    SetIcon(m_hIcon, true);
+    SetIcon(m_hIcon, false);
+
+    ClearCardFields();
+    m_messageList.ResetContent();
+    m_messageList.SetHorizontalExtent(1024);
+    m_manager.m_statusList = &m_messageList;
+
+    RunBusy([this] { return m_manager.UpdateReaders(); });
+    int withCard = FillReaderList();
+    if (withCard >= 0) {
+        m_readerCombo.SetCurSel(withCard);
+        RefreshCardView(-1, withCard);
+    }
+    return true;
+}
+
+void CLumidorDlg::ClearCardFields() {
+    m_atrEdit.SetWindowText("");
+    m_cardDriversEdit.SetWindowText("");
+    m_driverPathEdit.SetWindowText("");
+    m_driverVersionEdit.SetWindowText("");
+    m_tokenInfoButton.EnableWindow(false);
+    m_testButton.EnableWindow(false);
+}
+
+int CLumidorDlg::FillReaderList() {
+    int withCard = -1;
+    for (int i = 0; i < kMaxReaders && i < static_cast<int>(m_manager.m_readerCount) &&
+                    m_manager.m_readers[i].szReader != nullptr;
+         ++i) {
+        m_readerCombo.AddString(m_manager.m_readers[i].szReader);
+        if (withCard < 0 && (m_manager.m_readers[i].dwEventState & SCARD_STATE_PRESENT)) {
+            withCard = i;
+        }
+    }
+    return withCard;
+}
+
+void CLumidorDlg::RefreshCardView(int driverIndex, int readerIndex) {
+    uint32_t result = RunBusy([this, driverIndex, readerIndex] {
+        uint32_t outcome = 0;
+        if (readerIndex >= 0) {
+            outcome = m_manager.CheckCardInReader(readerIndex);
+        }
+        if (driverIndex >= 0) {
+            outcome = m_manager.CheckDriver(driverIndex);
+        }
+        return outcome;
+    });
+
+    m_atrEdit.SetWindowText(m_manager.m_atr);
+    m_cardDriversEdit.SetWindowText(m_manager.m_cardDrivers);
+    for (int i = m_driverCombo.GetCount() - 1; i >= 0; --i) {
+        m_driverCombo.DeleteString(i);
+    }
+    for (const std::string& driver : m_manager.m_drivers) {
+        m_driverCombo.AddString(driver);
+    }
+    m_driverCombo.SetCurSel(m_driverCombo.FindStringExact(-1, m_manager.m_driverInUse));
+    m_driverPathEdit.SetWindowText(m_manager.m_driverPath);
+    m_driverVersionEdit.SetWindowText(m_manager.m_driverVersion);
+    m_tokenInfoButton.EnableWindow(result == 0);
+    m_testButton.EnableWindow(result == 0);
+}
+
+void CLumidorDlg::OnRefresh() {
+    m_readerCombo.ResetContent();
+    ClearCardFields();
+    m_messageList.ResetContent();
+    RunBusy([this] { return m_manager.UpdateReaders(); });
+    int withCard = FillReaderList();
+    if (withCard >= 0) {
+        m_readerCombo.SetCurSel(withCard);
+        RefreshCardView(-1, withCard);
+    }
+    UpdateData(true);
+}
+
+void CLumidorDlg::OnReaderChanged() {
+    ClearCardFields();
+    RefreshCardView(-1, m_readerCombo.GetCurSel());
+}
+
+void CLumidorDlg::OnDriverChanged() {
+    RefreshCardView(m_driverCombo.GetCurSel(), -1);
+}
+
+void CLumidorDlg::OnTokenInfo() {
+    CTokenInfo info(this);
+    info.m_details = m_manager.GetTokenDetails();
+    info.DoModal();
+}
+
+void CLumidorDlg::OnTest() {
+    CStartTest pinDialog(this);
+    for (;;) {
+        pinDialog.m_tokenFlags = m_manager.m_tokenInfo.flags;
+        int answer = pinDialog.DoModal();
+        if (answer != IDOK) {
+            // Cancel, and also a dialog that could not be shown: never ask without end.
+            return;
+        }
+        if (!pinDialog.m_pin.empty()) {
+            break;
+        }
+    }
+    int reader = m_readerCombo.GetCurSel();
+    if (reader >= 0) {
+        std::string pin = pinDialog.m_pin;
+        RunBusy([this, reader, pin] { return m_manager.TestCard(reader, pin); });
+    }
+}
+
+void CLumidorDlg::OnSysCommand(unsigned id, intptr_t param) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+    } else {
+        CDialogEx::OnSysCommand(id, param);
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QIcon>
+#include <cstdint>
+
+#include "manager/SmartCardManager.h"
+#include "ui/framework/Dialog.h"
+
+// The main window: readers, the card's identity, its driver and the message list.
+class CLumidorDlg : public CDialogEx {
+public:
+    // Constructs the manager (log started, catalogue loaded); throws when the catalogue is
+    // missing or invalid, before any window exists.
+    CLumidorDlg();
+    ~CLumidorDlg() override;
+
+    CSmartCardManager m_manager;
+    QIcon m_hIcon;
+    CComboBox m_readerCombo;
+    CButton m_tokenInfoButton;
+    CEdit m_atrEdit;
+    CEdit m_driverPathEdit;
+    CEdit m_cardDriversEdit;
+    CComboBox m_driverCombo;
+    CEdit m_driverVersionEdit;
+    CListBox m_messageList;
+    CButton m_testButton;
+
+    // Lists the readers of m_manager in the reader box; the position of the first one that
+    // holds a card, or -1.
+    int FillReaderList();
+    // Runs the card check (readerIndex >= 0) and then the driver check (driverIndex >= 0)
+    // and shows the manager's results.
+    void RefreshCardView(int driverIndex, int readerIndex);
+
+    void OnRefresh();
+    void OnReaderChanged();
+    void OnDriverChanged();
+    void OnTokenInfo();
+    void OnTest();
+    void OnSysCommand(unsigned id, intptr_t param);
+
+protected:
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange* pDX) override;
+
+private:
+    void ClearCardFields();
+
+    DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,26 @@
+# Run by CTest: installs the build into a fresh prefix and checks that the programs, the
+# desktop file and the icon land in their places.
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+set(expected bin/lumidor share/applications/lumidor.desktop
+             share/icons/hicolor/256x256/apps/lumidor.png)
+if(WITH_CHECK)
+    list(APPEND expected bin/lumidor-check)
+endif()
+foreach(path IN LISTS expected)
+    if(NOT EXISTS ${PREFIX}/${path})
+        message(FATAL_ERROR "not installed: ${path}")
+    endif()
+endforeach()
+file(READ ${PREFIX}/share/applications/lumidor.desktop desktop)
+foreach(line "Exec=lumidor" "Icon=lumidor" "Type=Application")
+    string(FIND "${desktop}" "${line}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "the desktop file lacks ${line}")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${PREFIX})

@@ -1,0 +1,366 @@
+// The main window driven as a user does, on the rig's pcscd with the virtual card and the
+// scriptable PKCS#11 module (and a scripted PC/SC service where the rig cannot help).
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "UiTest.h"
+#include "support/SoftHsm.h"
+#include "support/TempDir.h"
+#include "support/rig/FakePcsc.h"
+#include "support/rig/VirtualCard.h"
+#include "testmodule/ScriptedModule.h"
+#include "ui/LumidorDlg.h"
+#include "ui/TokenInfo.h"
+#include "ui/resource.h"
+
+namespace {
+
+constexpr const char* kKnownAtr = "3B021450";
+constexpr const char* kUnknownAtr = "3B021451";
+
+std::string Catalogue(const std::string& atr, const std::string& drivers) {
+    return R"({"version": "1.0.0.0", "linux": [{"type": "CCID", "atr": ")" + atr +
+           R"(", "drivers": ")" + drivers +
+           R"(", "askpin": "true", "tryreusedriver": "true", "comment": "test card"}]})";
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { TestApplication(); }
+    void TearDown() override { window.reset(); }
+
+    void Open(const std::string& catalogue) {
+        window = std::make_unique<CLumidorDlg>();
+        window->m_manager.InitCardList(catalogue.size(), catalogue.data());
+        ASSERT_TRUE(window->Create());
+    }
+
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        for (int i = 0; i < window->m_messageList.GetCount(); ++i) {
+            lines.push_back(window->m_messageList.GetText(i));
+        }
+        return lines;
+    }
+
+    std::vector<std::string> DriverItems() const {
+        std::vector<std::string> items;
+        for (int i = 0; i < window->m_driverCombo.GetCount(); ++i) {
+            items.push_back(window->m_driverCombo.GetLBText(i));
+        }
+        return items;
+    }
+
+    bool ButtonsEnabled() const {
+        EXPECT_EQ(window->m_tokenInfoButton.IsWindowEnabled(),
+                  window->m_testButton.IsWindowEnabled());
+        return window->m_testButton.IsWindowEnabled();
+    }
+
+    void ExpectEmptyCardFields() const {
+        EXPECT_EQ(Text(*window, IDC_ATR), "");
+        EXPECT_EQ(Text(*window, IDC_CARD_DRIVERS), "");
+        EXPECT_EQ(Text(*window, IDC_DRIVER_PATH), "");
+        EXPECT_EQ(Text(*window, IDC_DRIVER_VERSION), "");
+    }
+
+    // The value fields of the token information dialog, opened with " ... ".
+    std::string TokenLabelShown() {
+        std::string label;
+        ModalScript script([&](CDialogEx& dialog) {
+            label = Text(dialog, IDC_TOKEN_LABEL);
+            Click(dialog, IDOK);
+        });
+        Click(*window, IDC_TOKEN_INFO);
+        EXPECT_EQ(script.Runs(), 1);
+        return label;
+    }
+
+    TempDir dir;
+    std::unique_ptr<CLumidorDlg> window;
+};
+
+// ---- On the rig ----
+
+class RigWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        moduleA.SetScript("slot=1|1|" + RigReaderName(1) +
+                          "\ntoken.label=Prima\ntoken.flags=0x40D\n"
+                          "key=Chiave A|01|0|0\npin=1234\n");
+    }
+    ScriptedModule moduleA{dir.path(), "modulo_a.so"};
+};
+
+TEST_F(RigWindowTest, TwoReadersWithTheCardInTheSecondSelectsAndChecksIt) {
+    VirtualCard card(1, kKnownAtr);
+    Open(Catalogue(kKnownAtr, moduleA.path()));
+
+    auto* readers = qobject_cast<QComboBox*>(window->GetDlgItem(IDC_READER_COMBO));
+    ASSERT_EQ(readers->count(), 2);
+    EXPECT_EQ(readers->itemText(1).toStdString(), RigReaderName(1));
+    EXPECT_EQ(window->m_readerCombo.GetCurSel(), 1);
+    EXPECT_EQ(Text(*window, IDC_ATR), kKnownAtr);
+    EXPECT_EQ(Text(*window, IDC_CARD_DRIVERS), moduleA.path());
+    EXPECT_EQ(DriverItems(), std::vector<std::string>{moduleA.path()});
+    EXPECT_EQ(window->m_driverCombo.GetCurSel(), 0);
+    EXPECT_EQ(Text(*window, IDC_DRIVER_PATH), moduleA.path());
+    EXPECT_TRUE(ButtonsEnabled());
+    EXPECT_EQ(TokenLabelShown(), " Prima");
+    SaveScreenshot(window->GetWidget(), "main-window");
+
+    // Resizing moves nothing.
+    QRect atrPlace = window->GetDlgItem(IDC_ATR)->geometry();
+    QRect listPlace = window->GetDlgItem(IDC_MESSAGE_LIST)->geometry();
+    window->GetWidget()->resize(window->GetWidget()->size() + QSize(200, 150));
+    EXPECT_EQ(window->GetDlgItem(IDC_ATR)->geometry(), atrPlace);
+    EXPECT_EQ(window->GetDlgItem(IDC_MESSAGE_LIST)->geometry(), listPlace);
+}
+
+TEST_F(RigWindowTest, ReaderChoicesCheckTheChosenReaderAndKeepEarlierLines) {
+    Open(Catalogue(kKnownAtr, moduleA.path()));
+    EXPECT_EQ(window->m_readerCombo.GetCount(), 2);
+    EXPECT_EQ(window->m_readerCombo.GetCurSel(), -1) << "no reader holds a card";
+    ExpectEmptyCardFields();
+    EXPECT_FALSE(ButtonsEnabled());
+    EXPECT_TRUE(Lines().empty());
+
+    VirtualCard card(0, kUnknownAtr);
+    ChooseItem(*window, IDC_READER_COMBO, 0);
+    EXPECT_EQ(window->m_readerCombo.GetCurSel(), 0);
+    EXPECT_EQ(Text(*window, IDC_ATR), kUnknownAtr);
+    EXPECT_EQ(Text(*window, IDC_CARD_DRIVERS), "");
+    EXPECT_FALSE(ButtonsEnabled());
+    EXPECT_EQ(Lines(), std::vector<std::string>{"Smart card '3B021451' non riconosciuta"});
+
+    ChooseItem(*window, IDC_READER_COMBO, 1);
+    ExpectEmptyCardFields();
+    EXPECT_FALSE(ButtonsEnabled());
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"Smart card '3B021451' non riconosciuta",
+                                                 "Nessuna smart card trovata"}));
+}
+
+TEST_F(RigWindowTest, DriverChoiceRunsTheDriverCheckAndTheButtonsFollowIt) {
+    ScriptedModule moduleB(dir.path(), "modulo_b.so");
+    moduleB.SetScript("slot=1|1|" + RigReaderName(1) + "\nresult.C_OpenSession=0xE0\n");
+    VirtualCard card(1, kKnownAtr);
+    Open(Catalogue(kKnownAtr, moduleA.path() + "," + moduleB.path()));
+    EXPECT_EQ(DriverItems(), (std::vector<std::string>{moduleA.path(), moduleB.path()}));
+    EXPECT_EQ(window->m_driverCombo.GetCurSel(), 0);
+    EXPECT_TRUE(ButtonsEnabled());
+
+    ChooseItem(*window, IDC_DRIVER_COMBO, 1);
+    EXPECT_EQ(window->m_manager.m_driverInUse, moduleB.path());
+    EXPECT_EQ(window->m_driverCombo.GetCurSel(), 1);
+    EXPECT_EQ(Text(*window, IDC_DRIVER_PATH), moduleB.path());
+    EXPECT_EQ(Text(*window, IDC_ATR), kKnownAtr) << "the card's fields stay";
+    EXPECT_FALSE(ButtonsEnabled());
+    ASSERT_FALSE(Lines().empty());
+    EXPECT_EQ(Lines().back(), "Errore durante l'utilizzo del driver (" + moduleB.path() +
+                                  ") sulla funzione 'C_OpenSession': 0x000000e0");
+
+    ChooseItem(*window, IDC_DRIVER_COMBO, 0);
+    EXPECT_EQ(window->m_driverCombo.GetCurSel(), 0);
+    EXPECT_EQ(Text(*window, IDC_DRIVER_PATH), moduleA.path());
+    EXPECT_TRUE(ButtonsEnabled());
+}
+
+TEST_F(RigWindowTest, TestAsksAgainOnAnEmptyPinAndCancelDoesNothing) {
+    VirtualCard card(1, kKnownAtr);
+    Open(Catalogue(kKnownAtr, moduleA.path()));
+    ASSERT_TRUE(ButtonsEnabled());
+    const std::vector<std::string> before = Lines();
+
+    {
+        ModalScript script([](CDialogEx& dialog) { Click(dialog, IDCANCEL); });
+        Click(*window, IDC_TEST);
+        EXPECT_EQ(script.Runs(), 1);
+    }
+    EXPECT_EQ(Lines(), before);
+    EXPECT_EQ(moduleA.Count("calls.C_Login"), 0);
+
+    int run = 0;
+    ModalScript script([&](CDialogEx& dialog) {
+        EXPECT_EQ(Text(dialog, IDC_PIN), "");
+        if (++run == 2) {
+            TypeText(dialog, IDC_PIN, "1234");
+        }
+        Click(dialog, IDOK);
+    });
+    Click(*window, IDC_TEST);
+    EXPECT_EQ(script.Runs(), 2);
+    std::vector<std::string> expected = before;
+    expected.insert(expected.end(), {"Trovata 1 chiave privata",
+                                     "La credenziale '01' (Chiave A) ha firmato correttamente",
+                                     "Smart card testata con successo"});
+    EXPECT_EQ(Lines(), expected);
+    EXPECT_EQ(moduleA.Count("calls.C_Login"), 1);
+    SaveScreenshot(window->GetWidget(), "main-window-after-test");
+}
+
+TEST_F(RigWindowTest, TokenInformationShowsWhatTheLastCheckOrTestRead) {
+    VirtualCard card(1, kKnownAtr);
+    Open(Catalogue(kKnownAtr, moduleA.path()));
+    EXPECT_EQ(TokenLabelShown(), " Prima");
+
+    // The test loads the module again and reads the token anew.
+    moduleA.SetScript("slot=1|1|" + RigReaderName(1) +
+                      "\ntoken.label=Seconda\nkey=Chiave A|01|0|0\npin=1234\n");
+    ModalScript script([](CDialogEx& dialog) {
+        TypeText(dialog, IDC_PIN, "1234");
+        Click(dialog, IDOK);
+    });
+    Click(*window, IDC_TEST);
+    EXPECT_EQ(Lines().back(), "Smart card testata con successo");
+    EXPECT_EQ(TokenLabelShown(), " Seconda");
+}
+
+TEST_F(RigWindowTest, PinDialogWarnsWhenTheLastCheckSawTheFinalTry) {
+    moduleA.SetScript("slot=1|1|" + RigReaderName(1) + "\ntoken.flags=0x2040D\n");
+    VirtualCard card(1, kKnownAtr);
+    Open(Catalogue(kKnownAtr, moduleA.path()));
+    std::string warning;
+    ModalScript script([&](CDialogEx& dialog) {
+        warning = Text(dialog, IDC_PIN_WARNING);
+        Click(dialog, IDCANCEL);
+    });
+    Click(*window, IDC_TEST);
+    EXPECT_NE(warning.find("un solo tentativo"), std::string::npos) << warning;
+}
+
+TEST_F(RigWindowTest, AboutEntryOfTheWindowMenuOpensTheAboutBox) {
+    Open(Catalogue(kKnownAtr, moduleA.path()));
+    std::vector<std::string> entries;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                entries.push_back(action->text().toStdString());
+            }
+        }
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    std::string title;
+    ModalScript script([&](CDialogEx& dialog) {
+        title = dialog.GetWidget()->windowTitle().toStdString();
+        Click(dialog, IDOK);
+    });
+    // A right click on the window's background, as the toolkit reports it.
+    QWidget* target = window->GetWidget();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            target->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(target, &event);
+    EXPECT_EQ(entries, std::vector<std::string>{"&Informazioni su Lumidor..."});
+    EXPECT_EQ(script.Runs(), 1);
+    EXPECT_EQ(title, "Informazioni su Lumidor");
+    EXPECT_TRUE(window->GetWidget()->isVisible());
+
+    // The other system commands keep their usual meaning: close ends the window.
+    window->SendSysCommand(SC_CLOSE);
+    EXPECT_FALSE(window->GetWidget()->isVisible());
+}
+
+// ---- With SoftHSM, the real module ----
+
+class SoftHsmWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        token = std::make_unique<SoftHsmToken>(dir.path(), "Token di prova");
+        // The key's CKA_ID is the text "01", so that its line names it readably.
+        RunCommand(std::string("pkcs11-tool --module ") + SoftHsmToken::kModule +
+                   " --login --pin 123456 --keypairgen --key-type rsa:1024 --id 3031"
+                   " --label 'Chiave di prova'");
+    }
+    void TearDown() override {
+        MainWindowTest::TearDown();
+        token.reset();
+    }
+    std::unique_ptr<SoftHsmToken> token;
+};
+
+TEST_F(SoftHsmWindowTest, CheckTokenInformationAndSigningTestWithTheRealModule) {
+    VirtualCard card(0, kKnownAtr);
+    Open(Catalogue(kKnownAtr, SoftHsmToken::kModule));
+    EXPECT_EQ(window->m_readerCombo.GetCurSel(), 0);
+    EXPECT_EQ(DriverItems(), std::vector<std::string>{SoftHsmToken::kModule});
+    EXPECT_EQ(Text(*window, IDC_DRIVER_PATH), SoftHsmToken::kModule);
+    EXPECT_FALSE(Text(*window, IDC_DRIVER_VERSION).empty());
+    ASSERT_TRUE(ButtonsEnabled());
+    EXPECT_EQ(TokenLabelShown(), " Token di prova");
+
+    ModalScript script([](CDialogEx& dialog) {
+        TypeText(dialog, IDC_PIN, "123456");
+        Click(dialog, IDOK);
+    });
+    Click(*window, IDC_TEST);
+    std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - 3, lines.end()),
+        (std::vector<std::string>{"Trovata 1 chiave privata",
+                                  "La credenziale '01' (Chiave di prova) ha firmato correttamente",
+                                  "Smart card testata con successo"}));
+    SaveScreenshot(window->GetWidget(), "main-window-softhsm");
+}
+
+// ---- With a scripted PC/SC service ----
+
+class FakePcscWindowTest : public MainWindowTest {
+protected:
+    FakePcsc pcsc;
+};
+
+TEST_F(FakePcscWindowTest, TenReadersWithoutCardListNothingSelectedAndCheckNothing) {
+    for (int i = 0; i < 12; ++i) {
+        pcsc.readers.push_back("Lettore " + std::to_string(i));
+    }
+    Open(Catalogue(kKnownAtr, "nessuno.so"));
+    ASSERT_EQ(window->m_readerCombo.GetCount(), 10);
+    EXPECT_EQ(window->m_readerCombo.GetLBText(9), "Lettore 9");
+    EXPECT_EQ(window->m_readerCombo.GetCurSel(), -1);
+    EXPECT_EQ(pcsc.connect.calls, 0);
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_FALSE(ButtonsEnabled());
+}
+
+TEST_F(FakePcscWindowTest, RefreshAfterEveryReaderIsGoneEmptiesAllButTheDriverBox) {
+    ScriptedModule module(dir.path(), "modulo.so");
+    module.SetScript("slot=1|1|Lettore B\n");
+    pcsc.readers = {"Lettore A", "Lettore B"};
+    pcsc.states["Lettore B"] = SCARD_STATE_PRESENT;
+    pcsc.atrs["Lettore B"] = {0x3B, 0x02, 0x14, 0x50};
+    Open(Catalogue(kKnownAtr, module.path()));
+    ASSERT_EQ(window->m_readerCombo.GetCurSel(), 1);
+    ASSERT_TRUE(ButtonsEnabled());
+    ASSERT_FALSE(Lines().empty());
+    window->m_readerCombo.SetWindowText("scritto a mano");
+
+    pcsc.readers.clear();
+    pcsc.states.clear();
+    pcsc.listReaders.otherwise = static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE);
+    Click(*window, IDC_REFRESH);
+    EXPECT_EQ(window->m_readerCombo.GetCount(), 0);
+    EXPECT_EQ(Text(*window, IDC_READER_COMBO), "");
+    ExpectEmptyCardFields();
+    EXPECT_FALSE(ButtonsEnabled());
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_EQ(DriverItems(), std::vector<std::string>{module.path()})
+        << "the driver box changes only at the next check";
+}
+
+}  // namespace
