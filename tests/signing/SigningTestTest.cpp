@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -463,6 +464,25 @@ TEST_F(SigningTest, AModuleThatDoesNotLoadIsReportedWithTheLoadersReason) {
     EXPECT_EQ(status.lines[0].rfind(prefix, 0), 0u) << status.lines[0];
     EXPECT_GT(status.lines[0].size(), prefix.size()) << "the system's text for 126";
     EXPECT_EQ(status.lines[1], kFailed);
+}
+
+TEST_F(SigningTest, LogsTheStoredTokenBeforeTheTestReadsItAgain) {
+    std::memset(manager->m_tokenInfo.label, ' ', sizeof manager->m_tokenInfo.label);
+    std::memcpy(manager->m_tokenInfo.label, "Prima", 5);
+    EXPECT_EQ(Run("key=A|K1|0|0\n"), 0u);
+    EXPECT_EQ(TokenText(manager->m_tokenInfo.label, sizeof manager->m_tokenInfo.label),
+              "Lumidor Test Token");
+    std::vector<std::string> own;
+    for (const LoggedRecord& record : FinishLog()) {
+        if (record.source == "CSmartCardManager::TestCard" || record.source == "TokenInfo:Label") {
+            own.push_back(record.text);
+        }
+    }
+    ASSERT_EQ(own.size(), 4u) << testing::PrintToString(own);
+    EXPECT_EQ(own[0], "Starting smartcard test ...");
+    EXPECT_EQ(own[1].rfind("'Reader A' reader state: 0x", 0), 0u) << own[1];
+    EXPECT_EQ(own[2], "Prima");
+    EXPECT_EQ(own[3], "Card tested.");
 }
 
 TEST_F(SigningTest, WithoutAMessageListOnlyTheLogReports) {
