@@ -97,13 +97,15 @@ void PrintField(const char* name, const std::string& value) {
     std::printf("%-18s %s\n", name, value.c_str());
 }
 
-int FirstReaderWithCard(const CSmartCardManager& manager) {
+// The first reader holding a card; when none does, the first reader, so that the report
+// says that no card was found rather than that no reader was given. -1 without readers.
+int ReaderToCheck(const CSmartCardManager& manager) {
     for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
         if ((manager.m_readers[i].dwEventState & SCARD_STATE_PRESENT) != 0) {
             return static_cast<int>(i);
         }
     }
-    return -1;
+    return manager.m_readerCount > 0 ? 0 : -1;
 }
 
 int Run(int readerIndex, bool test) {
@@ -125,7 +127,7 @@ int Run(int readerIndex, bool test) {
     }
 
     if (readerIndex < 0) {
-        readerIndex = FirstReaderWithCard(manager);
+        readerIndex = ReaderToCheck(manager);
     }
     uint32_t result = manager.CheckCardInReader(readerIndex);
 
