@@ -95,7 +95,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) {
-            QDialog::keyPressEvent(event);
+            QWidget::keyPressEvent(event);  // not QDialog's: it would end the dialog itself
             return;
         }
         switch (event->key()) {
@@ -121,7 +121,7 @@ protected:
                 return;
             }
             default:
-                QDialog::keyPressEvent(event);
+                QWidget::keyPressEvent(event);
         }
     }
 
