@@ -10,7 +10,6 @@
 namespace {
 
 constexpr const char* kSource = "CSmartCardManager::CheckCardInReader";
-constexpr DWORD kStatusTimeoutMs = 1000;
 constexpr std::size_t kAttributeSize = 256;
 // The text buffer holds two digits per byte and its terminator: 127 ATR bytes at most.
 constexpr std::size_t kMaxAtrBytes = (256 - 1) / 2;
@@ -28,52 +27,18 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     m_driverPath.clear();
     m_driverVersion.clear();
 
-    auto noReader = [&](const char* message) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource, "%s", message);
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 313));
-        }
-        return kNoReadersAvailable;
-    };
-    if (m_readerCount == 0) {
-        return noReader("No readers defined or found.");
-    }
-    if (readerIndex < 0 || static_cast<uint32_t>(readerIndex) >= m_readerCount) {
-        return noReader("No valid reader index.");
+    uint32_t result = CheckReaderIndex(readerIndex, kSource);
+    if (result != 0) {
+        return result;
     }
     const auto index = static_cast<std::size_t>(readerIndex);
-
     SCARDCONTEXT context = 0;
-    uint32_t result = PcscEstablishContext(&context);
+    DWORD eventState = 0;
+    result = ReadReaderState(index, kSource, &context, &eventState);
     if (result != 0) {
-        if (g_logLevel >= 1)
-            LogMessage(result, 1, kSource, "SCardEstablishContext error.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, 319));
-        }
         return result;
     }
-
-    // A copy, so that the table keeps the states of the last enumeration.
-    SCARD_READERSTATE states[kMaxReaders];
-    std::memcpy(states, m_readers, sizeof states);
-    result = PcscGetStatusChange(context, kStatusTimeoutMs, states, m_readerCount);
-    if (result != 0) {
-        PcscReleaseContext(context);
-        if (g_logLevel >= 1)
-            LogMessage(result, 1, kSource, "SCardGetStatusChange error.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, 319));
-        }
-        return result;
-    }
-
     const char* readerName = m_readers[index].szReader;
-    const DWORD eventState = states[index].dwEventState;
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "'%s' reader state: 0x%X", readerName,
-                   static_cast<unsigned int>(eventState));
     if ((eventState & SCARD_STATE_PRESENT) == 0) {
         PcscReleaseContext(context);
         if (g_logLevel >= 1)

@@ -19,7 +19,6 @@ namespace {
 
 constexpr const char* kTestCardSource = "CSmartCardManager::TestCard";
 constexpr const char* kSource = "CSmartCardManager::CardTest";
-constexpr DWORD kStatusTimeoutMs = 1000;
 // Longer PINs are refused: no token takes them, and the login copy has this room.
 constexpr std::size_t kPinBufferSize = 64;
 constexpr CK_ULONG kMaxKeys = 128;
@@ -136,49 +135,18 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     if (g_logLevel >= 1)
         LogMessage(0, 0, kTestCardSource, "Starting smartcard test ...");
 
-    auto noReader = [&](const char* message) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kTestCardSource, "%s", message);
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 313));
-        }
-        return kNoReadersAvailable;
-    };
-    if (m_readerCount == 0) {
-        return noReader("No readers defined or found.");
-    }
-    if (readerIndex < 0 || static_cast<uint32_t>(readerIndex) >= m_readerCount) {
-        return noReader("No valid reader index.");
+    uint32_t result = CheckReaderIndex(readerIndex, kTestCardSource);
+    if (result != 0) {
+        return result;
     }
     const auto index = static_cast<std::size_t>(readerIndex);
-
-    auto pcscFailure = [&](uint32_t result, const char* message) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(result), 1, kTestCardSource, "%s", message);
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, 319));
-        }
-        return result;
-    };
     SCARDCONTEXT context = 0;
-    uint32_t result = PcscEstablishContext(&context);
+    DWORD eventState = 0;
+    result = ReadReaderState(index, kTestCardSource, &context, &eventState);
     if (result != 0) {
-        return pcscFailure(result, "SCardEstablishContext error.");
+        return result;
     }
-    // A copy, so that the table keeps the states of the last enumeration.
-    SCARD_READERSTATE states[kMaxReaders];
-    std::memcpy(states, m_readers, sizeof states);
-    result = PcscGetStatusChange(context, kStatusTimeoutMs, states, m_readerCount);
-    if (result != 0) {
-        PcscReleaseContext(context);
-        return pcscFailure(result, "SCardGetStatusChange error.");
-    }
-
     const std::string readerName = m_readers[index].szReader;
-    const DWORD eventState = states[index].dwEventState;
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kTestCardSource, "'%s' reader state: 0x%X", readerName.c_str(),
-                   static_cast<unsigned int>(eventState));
     // What the last check stored, before the test reads the token again.
     LogTokenDetails(GetTokenDetails());
 

@@ -89,6 +89,16 @@ public:
     uint32_t CheckDriver(int driverIndex);
     uint32_t DriverTest(std::string driverName, std::string readerName);
 
+private:
+    // 0 when `readerIndex` is a position in the table; otherwise reports it (status line 313)
+    // and returns SCARD_E_NO_READERS_AVAILABLE.
+    uint32_t CheckReaderIndex(int readerIndex, const char* source);
+    // Opens a PC/SC context and reads reader `index`'s current state from a copy of the
+    // table. On failure the context is released, the failure reported and its code returned.
+    uint32_t ReadReaderState(std::size_t index, const char* source, SCARDCONTEXT* context,
+                             DWORD* eventState);
+
+public:
     SCARD_READERSTATE m_readers[kMaxReaders];
     uint32_t m_readerCount;
     CK_TOKEN_INFO m_tokenInfo;
