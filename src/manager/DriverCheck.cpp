@@ -22,18 +22,7 @@ uint32_t CSmartCardManager::DriverTest(std::string driverName, std::string reade
         return loadError;
     }
     m_driverInUse = driverName;
-    ModuleHandle module = UpdateFileInfo();
-    const uint32_t reloadError = module == nullptr ? ModuleLastError() : 0;
-    // Without a function list the module cannot serve the token: that failure is the verdict,
-    // the loader's own reason when the module did not load again.
-    uint32_t result = 0;
-    CK_FUNCTION_LIST* functionList = GetFunctionList(module, driverName, &result);
-    if (functionList != nullptr) {
-        result = OpenCardSession(functionList, driverName, readerName);
-    } else if (module == nullptr) {
-        result = reloadError;
-    }
-    ReleaseModule(module);
+    uint32_t result = OpenDriverInUse(readerName);
     ReadDriverVersion(source, result);
     return result;
 }

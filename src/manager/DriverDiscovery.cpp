@@ -93,6 +93,23 @@ void CSmartCardManager::ApplySerialFilter(const std::string& filter) {
     }
 }
 
+uint32_t CSmartCardManager::OpenDriverInUse(const std::string& readerName) {
+    // A module that yields no function list is a failure. One that does not load fails with
+    // the loader's own reason (not found, not loadable, ...), taken before the entry-point
+    // lookup replaces it.
+    ModuleHandle module = UpdateFileInfo();
+    const uint32_t loadError = module == nullptr ? ModuleLastError() : 0;
+    uint32_t result = 0;
+    CK_FUNCTION_LIST* functionList = GetFunctionList(module, m_driverInUse, &result);
+    if (functionList != nullptr) {
+        result = OpenCardSession(functionList, m_driverInUse, readerName);
+    } else if (module == nullptr) {
+        result = loadError;
+    }
+    ReleaseModule(module);
+    return result;
+}
+
 uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerName,
                                        std::string filter) {
     m_drivers.clear();
@@ -129,20 +146,7 @@ uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerNa
         m_driverInUse = m_drivers.front();
     }
 
-    // The verdict is the final opening's: a chosen module that yields no function list is
-    // a failure, whatever the trial left behind. A module that does not load fails with the
-    // loader's own reason (not found, not loadable, ...), taken before the lookup replaces it.
-    ModuleHandle module = UpdateFileInfo();
-    const uint32_t loadError = module == nullptr ? ModuleLastError() : 0;
-    uint32_t failure = 0;
-    CK_FUNCTION_LIST* functionList = GetFunctionList(module, m_driverInUse, &failure);
-    if (functionList != nullptr) {
-        result = OpenCardSession(functionList, m_driverInUse, readerName);
-    } else {
-        result = module == nullptr ? loadError : failure;
-    }
-    ReleaseModule(module);
-
+    result = OpenDriverInUse(readerName);
     ReadDriverVersion(kSource, result);
     return result;
 }

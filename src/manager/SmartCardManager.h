@@ -90,6 +90,9 @@ public:
     uint32_t DriverTest(std::string driverName, std::string readerName);
 
 private:
+    // Loads m_driverInUse, opens a session with it on the token of `readerName` and releases
+    // it: 0, or the failure's own code (loader error or CK_RV).
+    uint32_t OpenDriverInUse(const std::string& readerName);
     // 0 when `readerIndex` is a position in the table; otherwise reports it (status line 313)
     // and returns SCARD_E_NO_READERS_AVAILABLE.
     uint32_t CheckReaderIndex(int readerIndex, const char* source);
