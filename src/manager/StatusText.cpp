@@ -6,6 +6,7 @@
 
 #include "manager/MessageList.h"
 #include "platform/SystemText.h"
+#include "platform/TextLines.h"
 
 extern const unsigned char StringTableData[];
 extern const std::size_t StringTableSize;
@@ -18,21 +19,11 @@ constexpr std::size_t kBufferSize = kStatusTextMax + 1;
 std::map<int, std::string> ParseStringTable() {
     std::map<int, std::string> table;
     std::string text(reinterpret_cast<const char*>(StringTableData), StringTableSize);
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
+    for (const std::string& line : TextLines(text)) {
         std::size_t tab = line.find('\t');
         if (!line.empty() && line[0] != '#' && tab != std::string::npos) {
             table[std::atoi(line.substr(0, tab).c_str())] = line.substr(tab + 1);
         }
-        start = end + 1;
     }
     return table;
 }

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/TextLines.h"
+
 extern const unsigned char DialogTemplatesData[];
 extern const std::size_t DialogTemplatesSize;
 
@@ -108,18 +110,8 @@ std::map<int, DialogTemplate> ParseDialogTemplates(const std::string& text) {
     std::map<int, DialogTemplate> templates;
     DialogTemplate* current = nullptr;
     int lineNumber = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (const std::string& line : TextLines(text)) {
         ++lineNumber;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
         if (line.empty() || line[0] == '#') {
             continue;
         }
