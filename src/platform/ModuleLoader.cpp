@@ -269,10 +269,6 @@ uint32_t ModuleLastError() {
     return t_lastError;
 }
 
-void SetModuleLastError(uint32_t code) {
-    t_lastError = code;
-}
-
 const std::string& ModuleLastReason() {
     return t_lastReason;
 }

@@ -49,6 +49,5 @@ uint32_t LoadErrorCode(const std::string& reason, const std::string& attempted);
 
 // The calling thread's last loader error, 0 after a call that succeeded.
 uint32_t ModuleLastError();
-void SetModuleLastError(uint32_t code);
 // The dynamic linker's reason for the last failure, empty when it gave none.
 const std::string& ModuleLastReason();

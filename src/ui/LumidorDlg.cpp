@@ -55,13 +55,17 @@ bool CLumidorDlg::OnInitDialog() {
     m_messageList.SetHorizontalExtent(1024);
     m_manager.m_statusList = &m_messageList;
 
+    ListReaders();
+    return true;
+}
+
+void CLumidorDlg::ListReaders() {
     RunBusy([this] { return m_manager.UpdateReaders(); });
     int withCard = FillReaderList();
     if (withCard >= 0) {
         m_readerCombo.SetCurSel(withCard);
         RefreshCardView(-1, withCard);
     }
-    return true;
 }
 
 void CLumidorDlg::ClearCardFields() {
@@ -117,12 +121,7 @@ void CLumidorDlg::OnRefresh() {
     m_readerCombo.ResetContent();
     ClearCardFields();
     m_messageList.ResetContent();
-    RunBusy([this] { return m_manager.UpdateReaders(); });
-    int withCard = FillReaderList();
-    if (withCard >= 0) {
-        m_readerCombo.SetCurSel(withCard);
-        RefreshCardView(-1, withCard);
-    }
+    ListReaders();
     UpdateData(true);
 }
 

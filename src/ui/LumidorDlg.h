@@ -46,6 +46,8 @@ protected:
 
 private:
     void ClearCardFields();
+    // Enumerates the readers, lists them and checks the first one that holds a card.
+    void ListReaders();
 
     DECLARE_MESSAGE_MAP()
 };

@@ -27,7 +27,6 @@ class LoadFailureTest : public ::testing::TestWithParam<LoadFailure> {};
 TEST_P(LoadFailureTest, GivesTheWindowsCodeAndKeepsTheLinkersReason) {
     TempDir dir;
     std::string name = GetParam().make(dir.path());
-    SetModuleLastError(0);
     EXPECT_EQ(LoadModule(name), nullptr);
     EXPECT_EQ(ModuleLastError(), GetParam().code);
     EXPECT_FALSE(ModuleLastReason().empty());
