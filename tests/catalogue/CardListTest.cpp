@@ -188,14 +188,4 @@ TEST(CardList, ConstructorPrefersEmbeddedCatalogueOverFile) {
     EXPECT_TRUE(manager.m_cardListParsed);
 }
 
-TEST(CardList, ConstructorFailsWithoutAnyCatalogueAndLogKeepsMessage) {
-    std::size_t size = 0;
-    if (EmbeddedCatalogue(&size) != nullptr) {
-        GTEST_SKIP() << "built with an embedded catalogue";
-    }
-    TempDir dir;
-    EXPECT_THROW(CSmartCardManager manager, std::runtime_error);
-    EXPECT_TRUE(LogHasRecord(ReadFile("Lumidor.log"), kSource, kNotFound));
-}
-
 }  // namespace

@@ -1,7 +1,6 @@
 // The program from its application object on: start-up without a usable catalogue, and a
-// normal start and end. This test program has no embedded catalogue (its own
-// EmbeddedCatalogue below takes the place of the library's), so the catalogue comes from
-// ./cardlist.json as in a build without the embedded copy.
+// normal start and end. This test program is linked without the embedded catalogue, so the
+// catalogue comes from ./cardlist.json as in a build without the embedded copy.
 
 #include <gtest/gtest.h>
 
@@ -15,11 +14,6 @@
 #include "UiTest.h"
 #include "support/TempDir.h"
 #include "ui/LumidorApp.h"
-
-const char* EmbeddedCatalogue(std::size_t* size) {
-    *size = 0;
-    return nullptr;
-}
 
 namespace {
 
