@@ -31,7 +31,7 @@ struct CardDefinition {
     std::string reader;
 };
 
-// ATR bytes as upper-case hexadecimal text, two digits per byte, no separators.
+// Bytes (an ATR, a key id) as upper-case hexadecimal text, two digits per byte, no separators.
 std::string AtrToHex(const unsigned char* atr, std::size_t length);
 
 // The one object that does the diagnostic work; used from one thread at a time.

@@ -2,25 +2,13 @@
 
 #include <QWidget>
 
+#include "manager/PinWarning.h"
 #include "ui/resource.h"
 
 namespace {
 // The signing test copies the PIN into a buffer of this size.
 constexpr int kMaxPinCharacters = 64;
 }  // namespace
-
-std::string PinWarningText(CK_FLAGS flags) {
-    if (flags & CKF_USER_PIN_LOCKED) {
-        return "Attenzione: il PIN utente è bloccato, il test non potrà accedere al token.";
-    }
-    if (flags & CKF_USER_PIN_FINAL_TRY) {
-        return "Attenzione: resta un solo tentativo, un PIN errato bloccherà il token.";
-    }
-    if (flags & CKF_USER_PIN_COUNT_LOW) {
-        return "Attenzione: sono stati digitati PIN errati, restano pochi tentativi.";
-    }
-    return {};
-}
 
 CStartTest::CStartTest(CDialogEx* parent) : CDialogEx(IDD_START_TEST, parent) {}
 

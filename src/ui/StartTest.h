@@ -19,6 +19,3 @@ protected:
     bool OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
 };
-
-// The warning for a user PIN at its final try, low on tries or locked; empty otherwise.
-std::string PinWarningText(CK_FLAGS flags);

@@ -19,12 +19,16 @@
 //   token.flags / .max_sessions / .max_rw_sessions / .max_pin / .min_pin / .total_public /
 //   .free_public / .total_private / .free_private = <number>
 //   token.hardware / token.firmware / info.version = <major>.<minor>
-//   key=<label>|<id>|<key type>|<always authenticate 0/1>[|<sign rv>]   a private key
-//                                (repeatable); CKK_RSA keys sign with CKM_RSA_PKCS, CKK_EC keys
-//                                with CKM_ECDSA; with a sign rv its C_Sign fails with it and,
-//                                as a failed C_Sign does, ends the signing operation
+//   key=<label>|<id>|<key type>|<always authenticate 0/1>[|<sign rv>[|<CKA_SIGN 0/1>]]
+//                                a private key (repeatable); CKK_RSA keys sign with
+//                                CKM_RSA_PKCS, CKK_EC keys with CKM_ECDSA; with a sign rv its
+//                                C_Sign fails with it; with CKA_SIGN 0 its C_SignInit answers
+//                                CKR_KEY_FUNCTION_NOT_PERMITTED
 //   pin=<text>                   the user PIN; without it every PIN is accepted
+//   sign_pin=<text>              the PIN of context-specific logins; without it, the user PIN
 //   device_error=<number>        ulDeviceError of C_GetSessionInfo
+//
+// A failed C_Sign, scripted or not, ends the signing operation, as the standard says.
 //
 // The counter "trace" lists the entries called through the list, in order ("C_Xxx,C_Yyy,").
 //
@@ -87,6 +91,7 @@ struct Key {
     CK_KEY_TYPE type = CKK_RSA;
     bool alwaysAuthenticate = false;
     CK_RV signResult = CKR_OK;
+    bool canSign = true;
 };
 
 struct Session {
@@ -133,6 +138,8 @@ struct State {
     std::vector<Key> keys;
     bool pinSet = false;
     std::string pin;
+    bool signPinSet = false;
+    std::string signPin;
     CK_ULONG deviceError = 0;
     // Running state.
     std::map<std::string, std::string> counters;
@@ -297,13 +304,17 @@ void ScriptLine(State& s, const std::string& line) {
         s.slots.push_back(slot);
     } else if (key == "key") {
         std::vector<std::string> f = Fields(value);
-        if (f.size() != 4 && f.size() != 5)
-            ScriptError(line, "key=<label>|<id>|<type>|<always authenticate>[|<sign rv>]");
+        if (f.size() < 4 || f.size() > 6)
+            ScriptError(line, "key=<label>|<id>|<type>|<always authenticate>[|<sign rv>[|<sign>]]");
         s.keys.push_back(Key{Unescape(f[0], line), Unescape(f[1], line), Number(f[2], line),
-                             Number(f[3], line) != 0, f.size() == 5 ? Number(f[4], line) : CKR_OK});
+                             Number(f[3], line) != 0, f.size() >= 5 ? Number(f[4], line) : CKR_OK,
+                             f.size() == 6 ? Number(f[5], line) != 0 : true});
     } else if (key == "pin") {
         s.pinSet = true;
         s.pin = Unescape(value, line);
+    } else if (key == "sign_pin") {
+        s.signPinSet = true;
+        s.signPin = Unescape(value, line);
     } else {
         ScriptError(line, "unknown key");
     }
@@ -609,7 +620,9 @@ CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_UTF8CHAR* pin, CK_UL
     if (user == CKU_CONTEXT_SPECIFIC && !(s.loggedIn && session->signing)) {
         return CKR_OPERATION_NOT_INITIALIZED;
     }
-    if (s.pinSet && std::string(reinterpret_cast<const char*>(pin), length) != s.pin) {
+    const bool signing = user == CKU_CONTEXT_SPECIFIC && s.signPinSet;
+    if ((signing || s.pinSet) &&
+        std::string(reinterpret_cast<const char*>(pin), length) != (signing ? s.signPin : s.pin)) {
         return CKR_PIN_INCORRECT;
     }
     if (user == CKU_USER) {
@@ -656,8 +669,10 @@ bool KeyAttribute(const Key& key, CK_ATTRIBUTE_TYPE type, std::string* bytes) {
             return true;
         case CKA_TOKEN:
         case CKA_PRIVATE:
-        case CKA_SIGN:
             bbool(true);
+            return true;
+        case CKA_SIGN:
+            bbool(key.canSign);
             return true;
         case CKA_ALWAYS_AUTHENTICATE:
             bbool(key.alwaysAuthenticate);
@@ -779,6 +794,8 @@ CK_RV SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM* mechanism, CK_OBJECT_HAND
         return CKR_MECHANISM_INVALID;
     if (key->type != (mechanism->mechanism == CKM_ECDSA ? CKK_EC : CKK_RSA))
         return CKR_KEY_TYPE_INCONSISTENT;
+    if (!key->canSign)
+        return CKR_KEY_FUNCTION_NOT_PERMITTED;
     session->signing = true;
     session->signKey = object;
     session->contextLoginNeeded = key->alwaysAuthenticate;
@@ -787,7 +804,17 @@ CK_RV SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM* mechanism, CK_OBJECT_HAND
 
 CK_RV Sign(CK_SESSION_HANDLE handle, CK_BYTE* data, CK_ULONG length, CK_BYTE* signature,
            CK_ULONG* signatureLength) {
-    TM_ENTER("C_Sign");
+    std::lock_guard<std::mutex> guard(g_lock);
+    CK_RV forced = CKR_OK;
+    if (Forced("C_Sign", &forced)) {
+        Session* ended = FindSession(handle);
+        if (ended != nullptr && forced != CKR_OK && forced != CKR_BUFFER_TOO_SMALL)
+            ended->signing = false;
+        return forced;
+    }
+    if (!g_state->initialized)
+        return CKR_CRYPTOKI_NOT_INITIALIZED;
+    State& s = *g_state;
     TM_SESSION(handle);
     if (!session->signing)
         return CKR_OPERATION_NOT_INITIALIZED;

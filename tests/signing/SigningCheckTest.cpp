@@ -248,6 +248,75 @@ INSTANTIATE_TEST_SUITE_P(
             0,
             {"Trovata 1 chiave privata", "La credenziale 'K1' ha firmato correttamente", kPassed},
             1},
+        LinesCase{"RefusedKeyLoginSpendsOneTryOnly",
+                  "sign_pin=999999\nkey=A|K1|0|1\nkey=B|K2|0|1\nkey=C|K3|0|0\n",
+                  kPin,
+                  0,
+                  {"Trovate 3 chiavi private",
+                   "Errore '0xA0' durante la firma con la credenziale 'K1' (A)",
+                   "(il PIN non combacia con quello memorizzato nel token)",
+                   "Errore '0xA0' durante la firma con la credenziale 'K2' (B)",
+                   "(il PIN non combacia con quello memorizzato nel token)",
+                   "La credenziale 'K3' (C) ha firmato correttamente", kPassed},
+                  2},
+        LinesCase{"LockedKeyLoginIsNotTriedAgain",
+                  "key=A|K1|0|1\nkey=B|K2|0|1\nresult.C_Login@2=0xA4\n",
+                  kPin,
+                  0xA4,
+                  {"Trovate 2 chiavi private",
+                   "Errore '0xA4' durante la firma con la credenziale 'K1' (A)",
+                   "(il PIN e' bloccato per troppi errori)",
+                   "Errore '0xA4' durante la firma con la credenziale 'K2' (B)",
+                   "(il PIN e' bloccato per troppi errori)", kFailed},
+                  2},
+        LinesCase{
+            "KeyLoginFailingForAnotherReasonIsTriedAgain",
+            "key=A|K1|0|1\nkey=B|K2|0|1\nresult.C_Login@2=0x5\n",
+            kPin,
+            0,
+            {"Trovate 2 chiavi private",
+             "Errore '0x05' durante la firma con la credenziale 'K1' (A)", "(errore non gestito)",
+             "La credenziale 'K2' (B) ha firmato correttamente", kPassed},
+            3},
+        LinesCase{"KeyNotForSigningIsShownAndSkipped",
+                  "key=A|K1|0|0\nkey=Cifra|K2|0|0|0|0\nkey=C|K3|0|0\n",
+                  kPin,
+                  0,
+                  {"Trovate 3 chiavi private", "La credenziale 'K1' (A) ha firmato correttamente",
+                   "La credenziale 'K2' (Cifra) non e' abilitata alla firma",
+                   "La credenziale 'K3' (C) ha firmato correttamente", kPassed},
+                  1},
+        LinesCase{
+            "KeyNotForSigningLeavesAnEarlierFailureStanding",
+            "key=A|K1|0|0|0x5\nkey=|K2|0|0|0|0\n",
+            kPin,
+            5,
+            {"Trovate 2 chiavi private",
+             "Errore '0x05' durante la firma con la credenziale 'K1' (A)", "(errore non gestito)",
+             "La credenziale 'K2' non e' abilitata alla firma", kFailed},
+            1},
+        LinesCase{"SignInitRefusingTheKeysFunctionIsNotForSigning",
+                  "key=|K1|0|0\nkey=B|K2|0|0\nresult.C_SignInit@1=0x68\n",
+                  kPin,
+                  0,
+                  {"Trovate 2 chiavi private", "La credenziale 'K1' non e' abilitata alla firma",
+                   "La credenziale 'K2' (B) ha firmato correttamente", kPassed},
+                  1},
+        LinesCase{
+            "NoKeyForSigningFails",
+            "key=Cifra|K1|0|0|0|0\nkey=|K2|0|0\nresult.C_SignInit=0x68\n",
+            kPin,
+            0x68,
+            {"Trovate 2 chiavi private", "La credenziale 'K1' (Cifra) non e' abilitata alla firma",
+             "La credenziale 'K2' non e' abilitata alla firma", kFailed},
+            1},
+        LinesCase{"BinaryIdInHexLabelOnOneLine",
+                  "key=Riga\\x0D\\x0ADue\\x09\\xE9|\\x01\\xAB\\x00\\x02|0|0\n",
+                  kPin,
+                  0,
+                  {"Trovata 1 chiave privata",
+                   "La credenziale '01AB0002' (Riga  Due ?) ha firmato correttamente", kPassed},
+                  1},
         LinesCase{"PinOf64BytesIsPassed",
                   "key=Firma|K1|0|0\n",
                   std::string(64, '7'),
@@ -262,6 +331,15 @@ TEST_F(SigningTest, EcKeySignsTheSameValueWithEcdsa) {
     EXPECT_EQ(module->Value("last.C_Sign.data"),
               "737570657263616C6966726167696C69737469786573706972616C69646F736F");
     EXPECT_EQ(module->Count("signatures"), 1);
+}
+
+TEST_F(SigningTest, KeyTextsWithLineEndsStayInTheirLogRecord) {
+    EXPECT_EQ(Run("key=Uno\\x0D\\x0ADue|\\x0A\\x0D|0|0\n"), 0u);
+    const std::string line = "La credenziale '0A0D' (Uno  Due) ha firmato correttamente";
+    EXPECT_EQ(status.lines[1], line);
+    auto records = RecordsWithText(FinishLog(), line);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].continuation, "");
 }
 
 TEST_F(SigningTest, TriesTheFirst128Of130Keys) {
@@ -303,15 +381,18 @@ struct RetryCase {
     std::string script;
     uint32_t sessionInfoCode;  // the key's result after the retry
     bool secondError;
+    long logins;  // C_Login calls the module saw
 };
 
 class SigningRetryTest : public SigningTest, public ::testing::WithParamInterface<RetryCase> {};
 
 TEST_P(SigningRetryTest, LogsTheFailureTheRetryAndTheSession) {
     const RetryCase& c = GetParam();
-    Run("key=A|K1|0|0\ndevice_error=0x1234\n" + c.script);
-    EXPECT_EQ(module->Count("calls.C_SignInit"), 1);
+    EXPECT_EQ(Run("pin=" + kPin + "\ndevice_error=0x1234\n" + c.script), c.sessionInfoCode);
+    // The failed C_Sign ended the operation: the retry starts it again.
+    EXPECT_EQ(module->Count("calls.C_SignInit"), 2);
     EXPECT_EQ(module->Count("calls.C_Sign"), 2);
+    EXPECT_EQ(module->Count("calls.C_Login"), c.logins);
     std::vector<LoggedRecord> records = FinishLog();
     auto failure = RecordsWithText(records, "La credenziale 'K1' ha generato l'errore C_Sign 0x6.");
     ASSERT_EQ(failure.size(), 1u);
@@ -331,12 +412,14 @@ TEST_P(SigningRetryTest, LogsTheFailureTheRetryAndTheSession) {
     EXPECT_TRUE(found);
 }
 
-INSTANTIATE_TEST_SUITE_P(Retries, SigningRetryTest,
-                         ::testing::Values(RetryCase{"RetrySigns", "result.C_Sign@1=6\n", 0, false},
-                                           RetryCase{"RetryFails", "result.C_Sign=6\n", 6, true}),
-                         [](const ::testing::TestParamInfo<RetryCase>& info) {
-                             return std::string(info.param.what);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Retries, SigningRetryTest,
+    ::testing::Values(RetryCase{"RetrySigns", "key=A|K1|0|0\nresult.C_Sign@1=6\n", 0, false, 1},
+                      RetryCase{"RetryFails", "key=A|K1|0|0\nresult.C_Sign=6\n", 6, true, 1},
+                      // The key's login is spent by the first signature.
+                      RetryCase{"RetryLogsInAgain", "key=A|K1|0|1\nresult.C_Sign@1=6\n", 0, false,
+                                3}),
+    [](const ::testing::TestParamInfo<RetryCase>& info) { return std::string(info.param.what); });
 
 struct ReleaseCase {
     const char* what;
@@ -388,7 +471,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReleaseCase{"FindFinalFails", "result.C_FindObjectsFinal=0x5\n", 5,
                                   "C_FindObjectsFinal,C_Logout,C_CloseSession,",
                                   kDriverFailure + "'C_FindObjectsFinal': 0x00000005"},
-                      ReleaseCase{"SignInitFails", "result.C_SignInit=0x68\n", 0x68,
+                      ReleaseCase{"SignInitFails", "result.C_SignInit=0x63\n", 0x63,
                                   "C_SignInit,C_Logout,C_CloseSession,",
                                   "Trovata 1 chiave privata"}),
     [](const ::testing::TestParamInfo<ReleaseCase>& info) { return std::string(info.param.what); });

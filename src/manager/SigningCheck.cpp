@@ -1,0 +1,648 @@
+// The signing test: log in to the token of the chosen reader and sign a fixed value with
+// every private key on it, one message line per key.
+
+#include <string.h>  // explicit_bzero
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "log/Log.h"
+#include "manager/KeyText.h"
+#include "manager/Pcsc.h"
+#include "manager/PinWarning.h"
+#include "manager/Pkcs11Calls.h"
+#include "manager/SmartCardManager.h"
+#include "manager/StatusText.h"
+
+namespace {
+
+constexpr const char* kTestCardSource = "CSmartCardManager::TestCard";
+constexpr const char* kSource = "CSmartCardManager::CardTest";
+// Longer PINs are refused: no token takes them, and the login copy has this room.
+constexpr std::size_t kPinBufferSize = 64;
+constexpr CK_ULONG kMaxKeys = 128;
+constexpr CK_ULONG kKeyTextSize = 64;
+constexpr CK_ULONG kSignatureSize = 8192;
+constexpr uint32_t kNoPrivateKey = 0x20;
+constexpr auto kNotForSigning = static_cast<uint32_t>(CKR_KEY_FUNCTION_NOT_PERMITTED);
+// Signed as it stands: no hash, no DigestInfo, no terminator.
+constexpr char kTestValue[] = "supercalifragilistixespiralidoso";
+constexpr CK_ULONG kTestValueSize = sizeof kTestValue - 1;
+static_assert(kTestValueSize == 32);
+
+// Overwrites a text's whole buffer in a way the compiler cannot drop, then empties it.
+void Wipe(std::string& text) {
+    text.resize(text.capacity());
+    explicit_bzero(text.data(), text.size());
+    text.clear();
+}
+
+// Wipes a text when the scope ends, whichever path leaves it.
+class WipeOnExit {
+public:
+    explicit WipeOnExit(std::string& text) : m_text(text) {}
+    ~WipeOnExit() { Wipe(m_text); }
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+    std::string& m_text;
+};
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+    char buffer[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    return buffer;
+}
+
+// A text the program composed itself: logged as it stands, never used as a format.
+void LogVerbatim(uint32_t code, const std::string& text) {
+    if (g_logLevel >= 1)
+        LogMessage(static_cast<int32_t>(code), 0, kSource, "%s", text.c_str());
+}
+
+// A line for the user: logged and added to the message list.
+void Report(IMessageList* list, uint32_t code, const std::string& text) {
+    LogVerbatim(code, text);
+    if (list != nullptr) {
+        AddStatusLine(list, text.c_str());
+    }
+}
+
+// The bytes of a fixed-size attribute buffer that the module filled; none when it did not
+// return the attribute.
+std::size_t ReturnedLength(const CK_ATTRIBUTE& attribute) {
+    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+        return 0;
+    }
+    return attribute.ulValueLen < kKeyTextSize ? attribute.ulValueLen : kKeyTextSize;
+}
+
+// The mechanism that signs with a key of this type, or false when the test has none.
+bool SigningMechanism(CK_KEY_TYPE type, CK_MECHANISM_TYPE* mechanism) {
+    switch (type) {
+        case CKK_RSA:
+            *mechanism = CKM_RSA_PKCS;
+            return true;
+        case CKK_EC:
+            *mechanism = CKM_ECDSA;
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Answers that mean the PIN was refused, and may have cost one of its tries.
+bool IsPinFailure(CK_RV rv) {
+    return rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LEN_RANGE || rv == CKR_PIN_LOCKED ||
+           rv == CKR_PIN_EXPIRED;
+}
+
+const char* SignatureExplanation(uint32_t result) {
+    switch (result) {
+        case CKR_FUNCTION_FAILED:
+            return "(la carta non e' attiva)";
+        case CKR_PIN_INCORRECT:
+            return "(il PIN non combacia con quello memorizzato nel token)";
+        case CKR_PIN_EXPIRED:
+            return "(il PIN e' scaduto e va cambiato)";
+        case CKR_PIN_LOCKED:
+            return "(il PIN e' bloccato per troppi errori)";
+        default:
+            return "(errore non gestito)";
+    }
+}
+
+std::string LoginFailureText(uint32_t result) {
+    switch (result) {
+        case CKR_PIN_INCORRECT:
+            return "* PIN INCORRECT *";
+        case CKR_PIN_INVALID:
+            return "* PIN INVALID *";
+        case CKR_PIN_EXPIRED:
+            return "* PIN EXPIRED *";
+        case CKR_PIN_LOCKED:
+            return "* PIN LOCKED *";
+        default:
+            return Format("C_Login error 0x%X", result);
+    }
+}
+
+// One private key as the test shows and uses it.
+struct PrivateKey {
+    CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+    CK_KEY_TYPE type = CKK_RSA;
+    std::string id;
+    std::string label;  // empty when the key has none
+    bool alwaysAuthenticate = false;
+    bool canSign = true;
+};
+
+// The step of a signature that answered.
+enum class SignStep { SignInit, Login, Sign };
+
+const char* StepFunction(SignStep step) {
+    switch (step) {
+        case SignStep::SignInit:
+            return "C_SignInit";
+        case SignStep::Login:
+            return "C_Login";
+        case SignStep::Sign:
+            break;
+    }
+    return "C_Sign";
+}
+
+struct SignAttempt {
+    CK_RV rv = CKR_OK;
+    SignStep step = SignStep::Sign;
+};
+
+// What one key came to.
+enum class KeyVerdict {
+    Signed,
+    Failed,         // the key's own failure; the test goes on
+    NotForSigning,  // the key is not meant to sign; it does not count in the verdict
+    EndsTest,       // C_SignInit refused it in a way that ends the whole test
+};
+
+struct KeyOutcome {
+    KeyVerdict verdict = KeyVerdict::Signed;
+    uint32_t code = 0;
+};
+
+// One run of the test on a loaded module: it holds the session and the login, and gives
+// back the login, the session and the module, in that order, when it ends.
+class SigningRun {
+public:
+    SigningRun(CSmartCardManager& manager, const std::string& module, const std::string& pin,
+               ModuleHandle handle, CK_FUNCTION_LIST* p11)
+        : m_manager(manager), m_module(module), m_pin(pin), m_handle(handle), m_p11(p11) {}
+    ~SigningRun();
+    SigningRun(const SigningRun&) = delete;
+    SigningRun& operator=(const SigningRun&) = delete;
+
+    uint32_t OpenSession(const std::string& readerName);
+    uint32_t LogIn();
+    uint32_t FindKeys(std::vector<CK_OBJECT_HANDLE>* keys);
+    // Tries every key; the verdict is the last result of a key meant for signing.
+    uint32_t SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys);
+
+private:
+    uint32_t Fail(const char* function, CK_RV rv) {
+        return ReportCallFailure(m_manager.m_statusList, kSource, m_module, function, rv);
+    }
+    CK_RV Login(CK_USER_TYPE user);
+    PrivateKey ReadKey(CK_OBJECT_HANDLE handle);
+    KeyOutcome TryKey(const PrivateKey& key);
+    KeyOutcome SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
+    SignAttempt Attempt(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
+    CK_RV ContextLogin();
+    CK_RV SignOnce();
+    void LogSessionInformation(uint32_t code);
+    void ReportKey(const PrivateKey& key, const KeyOutcome& outcome);
+
+    CSmartCardManager& m_manager;
+    const std::string& m_module;
+    const std::string& m_pin;
+    ModuleHandle m_handle;
+    CK_FUNCTION_LIST* m_p11;
+    CK_SESSION_HANDLE m_session = CK_INVALID_HANDLE;
+    bool m_sessionOpen = false;
+    bool m_loggedIn = false;
+    // The PIN failure of a context-specific login: later keys present no PIN at all, so
+    // that a signature PIN unlike the user PIN costs at most one try.
+    CK_RV m_contextLoginFailure = CKR_OK;
+    std::vector<CK_BYTE> m_signature = std::vector<CK_BYTE>(kSignatureSize);
+};
+
+SigningRun::~SigningRun() {
+    if (m_loggedIn) {
+        Call(m_p11->C_Logout, m_session);
+    }
+    if (m_sessionOpen) {
+        Call(m_p11->C_CloseSession, m_session);
+    }
+    ReleaseModule(m_handle);
+}
+
+// The token of the reader the user chose, chosen as the session opening chooses it.
+uint32_t SigningRun::OpenSession(const std::string& readerName) {
+    uint32_t chosen = m_manager.ChooseTokenSlot(m_p11, m_module, readerName, kSource);
+    if (chosen != 0) {
+        return chosen;
+    }
+    CK_RV rv = Call(m_p11->C_GetTokenInfo, m_manager.m_slotId, &m_manager.m_tokenInfo);
+    if (rv != CKR_OK) {
+        return Fail("C_GetTokenInfo", rv);
+    }
+    rv = Call(m_p11->C_OpenSession, m_manager.m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
+              static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &m_session);
+    if (rv != CKR_OK) {
+        return Fail("C_OpenSession", rv);
+    }
+    m_sessionOpen = true;
+    return 0;
+}
+
+// The PIN goes to the module from a buffer of its own, wiped right after the call.
+CK_RV SigningRun::Login(CK_USER_TYPE user) {
+    CK_UTF8CHAR buffer[kPinBufferSize];
+    std::memcpy(buffer, m_pin.data(), m_pin.size());
+    CK_RV answer =
+        Call(m_p11->C_Login, m_session, user, buffer, static_cast<CK_ULONG>(m_pin.size()));
+    explicit_bzero(buffer, sizeof buffer);
+    return answer;
+}
+
+// A login with a wrong PIN may be the one that locks the card: the token's own flags, read
+// just now, decide whether it is tried.
+uint32_t SigningRun::LogIn() {
+    const CK_FLAGS tokenFlags = m_manager.m_tokenInfo.flags;
+    CK_RV rv = CKR_OK;
+    if ((tokenFlags & CKF_USER_PIN_LOCKED) != 0) {
+        rv = CKR_PIN_LOCKED;
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(rv), 0, kSource,
+                       "The token reports its user PIN locked: no login is tried.");
+    } else if (m_pin.size() > kPinBufferSize) {
+        rv = CKR_PIN_LEN_RANGE;
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(rv), 0, kSource,
+                       "PIN longer than %u bytes: refused before C_Login.",
+                       static_cast<unsigned int>(kPinBufferSize));
+    } else {
+        const std::string warning = PinWarningText(tokenFlags);
+        if (!warning.empty()) {
+            Report(m_manager.m_statusList, 0, warning);
+        }
+        rv = Login(CKU_USER);
+    }
+    if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
+        auto code = static_cast<uint32_t>(rv);
+        Report(m_manager.m_statusList, code, LoginFailureText(code));
+        return code;
+    }
+    m_loggedIn = true;
+    return 0;
+}
+
+uint32_t SigningRun::FindKeys(std::vector<CK_OBJECT_HANDLE>* keys) {
+    CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
+    CK_BBOOL onToken = CK_TRUE;
+    CK_ATTRIBUTE search[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
+                             {CKA_TOKEN, &onToken, sizeof onToken}};
+    CK_RV rv = Call(m_p11->C_FindObjectsInit, m_session, search, static_cast<CK_ULONG>(2));
+    if (rv != CKR_OK) {
+        return Fail("C_FindObjectsInit", rv);
+    }
+    keys->assign(kMaxKeys, CK_INVALID_HANDLE);
+    CK_ULONG found = 0;
+    rv = Call(m_p11->C_FindObjects, m_session, keys->data(), kMaxKeys, &found);
+    if (rv != CKR_OK) {
+        return Fail("C_FindObjects", rv);
+    }
+    rv = Call(m_p11->C_FindObjectsFinal, m_session);
+    if (rv != CKR_OK) {
+        return Fail("C_FindObjectsFinal", rv);
+    }
+    // A module may count more than it had room to write: only the array is read.
+    if (found > kMaxKeys) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSource, "C_FindObjects reported %lu keys for %lu places.",
+                       static_cast<unsigned long>(found), static_cast<unsigned long>(kMaxKeys));
+        found = kMaxKeys;
+    }
+    keys->resize(found);
+    if (found == 0) {
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(kNoPrivateKey), 0, kSource,
+                       "C_FindObjectsInit error:0x%X.", kNoPrivateKey);
+        if (m_manager.m_statusList != nullptr) {
+            AddStatusLine(m_manager.m_statusList,
+                          FormatStatus(kNoPrivateKey, m_module.c_str(), "C_FindObjectsInit", 320));
+        }
+        return kNoPrivateKey;
+    }
+    Report(m_manager.m_statusList, 0,
+           found == 1 ? std::string("Trovata 1 chiave privata")
+                      : Format("Trovate %d chiavi private", static_cast<int>(found)));
+    return 0;
+}
+
+PrivateKey SigningRun::ReadKey(CK_OBJECT_HANDLE handle) {
+    CK_ULONG size = 0;
+    Call(m_p11->C_GetObjectSize, m_session, handle, &size);
+
+    // Each value starts as what an attribute the module does not return means.
+    CK_KEY_TYPE keyType = CKK_RSA;
+    unsigned char label[kKeyTextSize] = {};
+    unsigned char id[kKeyTextSize] = {};
+    CK_BBOOL alwaysAuthenticate = CK_FALSE;
+    CK_BBOOL sign = CK_TRUE;
+    CK_ATTRIBUTE attributes[] = {{CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                 {CKA_LABEL, label, kKeyTextSize},
+                                 {CKA_ID, id, kKeyTextSize},
+                                 {CKA_ALWAYS_AUTHENTICATE, &alwaysAuthenticate, sizeof(CK_BBOOL)},
+                                 {CKA_SIGN, &sign, sizeof(CK_BBOOL)}};
+    // With these answers every attribute tells by its length whether it came; with any
+    // other, none of them did.
+    const CK_RV rv =
+        Call(m_p11->C_GetAttributeValue, m_session, handle, attributes, static_cast<CK_ULONG>(5));
+    if (rv != CKR_OK && rv != CKR_ATTRIBUTE_SENSITIVE && rv != CKR_ATTRIBUTE_TYPE_INVALID &&
+        rv != CKR_BUFFER_TOO_SMALL) {
+        for (CK_ATTRIBUTE& attribute : attributes) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        }
+    }
+
+    PrivateKey key;
+    key.handle = handle;
+    // A module that does not tell the type gets the test's historical mechanism.
+    key.type = attributes[0].ulValueLen == sizeof keyType ? keyType : CKK_RSA;
+    key.label = KeyLabelText(label, ReturnedLength(attributes[1]));
+    key.id = KeyIdText(id, ReturnedLength(attributes[2]));
+    key.alwaysAuthenticate =
+        attributes[3].ulValueLen == sizeof(CK_BBOOL) && alwaysAuthenticate != CK_FALSE;
+    // A module that does not tell leaves the key to C_SignInit.
+    key.canSign = attributes[4].ulValueLen != sizeof(CK_BBOOL) || sign != CK_FALSE;
+    return key;
+}
+
+CK_RV SigningRun::SignOnce() {
+    CK_BYTE data[kTestValueSize];
+    std::memcpy(data, kTestValue, kTestValueSize);
+    std::fill(m_signature.begin(), m_signature.end(), 0);
+    CK_ULONG length = kSignatureSize;
+    return Call(m_p11->C_Sign, m_session, data, kTestValueSize, m_signature.data(), &length);
+}
+
+CK_RV SigningRun::ContextLogin() {
+    CK_RV rv = Login(CKU_CONTEXT_SPECIFIC);
+    if (IsPinFailure(rv)) {
+        m_contextLoginFailure = rv;
+    }
+    if (rv != CKR_OK) {
+        // The started signature stays pending until a C_Sign ends it; without that the next
+        // key's C_SignInit would find it active. No PIN goes with it.
+        SignOnce();
+    }
+    return rv;
+}
+
+// One signature from the start: a failed C_Sign has ended the operation, so every attempt
+// begins with its own C_SignInit and, for a key that wants it, its own login.
+SignAttempt SigningRun::Attempt(const PrivateKey& key, CK_MECHANISM_TYPE mechanismType) {
+    CK_MECHANISM mechanism = {mechanismType, nullptr, 0};
+    CK_RV rv = Call(m_p11->C_SignInit, m_session, &mechanism, key.handle);
+    if (rv != CKR_OK) {
+        return {rv, SignStep::SignInit};
+    }
+    if (key.alwaysAuthenticate) {
+        rv = ContextLogin();
+        if (rv != CKR_OK) {
+            return {rv, SignStep::Login};
+        }
+    }
+    return {SignOnce(), SignStep::Sign};
+}
+
+void SigningRun::LogSessionInformation(uint32_t code) {
+    CK_SESSION_INFO info;
+    std::memset(&info, 0, sizeof info);
+    if (Call(m_p11->C_GetSessionInfo, m_session, &info) == CKR_OK && g_logLevel >= 1)
+        LogMessage(static_cast<int32_t>(code), 0, kSource,
+                   "Current session information :\n  state = 0x%X \n  flags = 0x%X "
+                   "\n  deviceError = 0x%X \n",
+                   static_cast<unsigned int>(info.state), static_cast<unsigned int>(info.flags),
+                   static_cast<unsigned int>(info.ulDeviceError));
+}
+
+KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mechanism) {
+    SignAttempt attempt = Attempt(key, mechanism);
+    if (attempt.step == SignStep::SignInit) {
+        const auto code = static_cast<uint32_t>(attempt.rv);
+        if (code == kNotForSigning) {
+            return {KeyVerdict::NotForSigning, code};
+        }
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(code), 0, kSource,
+                       "La credenziale '%s' ha generato l'errore C_SignInit 0x%X.", key.id.c_str(),
+                       code);
+        if (m_manager.m_statusList != nullptr) {
+            AddStatusLine(m_manager.m_statusList,
+                          FormatStatus(code, key.id.c_str(), "C_SignInit", 324));
+        }
+        return {KeyVerdict::EndsTest, code};
+    }
+    if (attempt.rv == CKR_OK) {
+        return {KeyVerdict::Signed, 0};
+    }
+    if (g_logLevel >= 1)
+        LogMessage(static_cast<int32_t>(attempt.rv), 0, kSource,
+                   "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
+                   StepFunction(attempt.step), static_cast<unsigned int>(attempt.rv));
+    // Some cards fail the first signature after power-up: one more, from the start.
+    if (attempt.step == SignStep::Sign && attempt.rv == CKR_FUNCTION_FAILED) {
+        attempt = Attempt(key, mechanism);
+        if (attempt.rv != CKR_OK && g_logLevel >= 1) {
+            if (attempt.step == SignStep::Sign)
+                LogMessage(static_cast<int32_t>(attempt.rv), 0, kSource,
+                           "Second C_Sign call, return error: 0x%x.",
+                           static_cast<unsigned int>(attempt.rv));
+            else
+                LogMessage(static_cast<int32_t>(attempt.rv), 0, kSource,
+                           "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
+                           StepFunction(attempt.step), static_cast<unsigned int>(attempt.rv));
+        }
+    }
+    const auto code = static_cast<uint32_t>(attempt.rv);
+    LogSessionInformation(code);
+    return {code == 0 ? KeyVerdict::Signed : KeyVerdict::Failed, code};
+}
+
+KeyOutcome SigningRun::TryKey(const PrivateKey& key) {
+    if (!key.canSign) {
+        return {KeyVerdict::NotForSigning, kNotForSigning};
+    }
+    CK_MECHANISM_TYPE mechanism = CKM_RSA_PKCS;
+    if (!SigningMechanism(key.type, &mechanism)) {
+        const auto code = static_cast<uint32_t>(CKR_KEY_TYPE_INCONSISTENT);
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(code), 0, kSource,
+                       "Key '%s' is of type 0x%lX, which the test cannot sign with.",
+                       key.id.c_str(), static_cast<unsigned long>(key.type));
+        return {KeyVerdict::Failed, code};
+    }
+    if (key.alwaysAuthenticate && m_contextLoginFailure != CKR_OK) {
+        const auto code = static_cast<uint32_t>(m_contextLoginFailure);
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(code), 0, kSource,
+                       "Key '%s' needs its own login, which the token refused already: no PIN "
+                       "is presented again.",
+                       key.id.c_str());
+        return {KeyVerdict::Failed, code};
+    }
+    return SignWithKey(key, mechanism);
+}
+
+void SigningRun::ReportKey(const PrivateKey& key, const KeyOutcome& outcome) {
+    IMessageList* list = m_manager.m_statusList;
+    const char* id = key.id.c_str();
+    const char* label = key.label.c_str();
+    const bool labelled = !key.label.empty();
+    switch (outcome.verdict) {
+        case KeyVerdict::Signed:
+            Report(list, 0,
+                   labelled ? Format("La credenziale '%s' (%s) ha firmato correttamente", id, label)
+                            : Format("La credenziale '%s' ha firmato correttamente", id));
+            break;
+        case KeyVerdict::Failed:
+            Report(list, outcome.code,
+                   labelled ? Format("Errore '0x%.2X' durante la firma con la credenziale '%s' "
+                                     "(%s)",
+                                     outcome.code, id, label)
+                            : Format("Errore '0x%.2X' durante la firma con la credenziale '%s'",
+                                     outcome.code, id));
+            Report(list, outcome.code, SignatureExplanation(outcome.code));
+            break;
+        case KeyVerdict::NotForSigning:
+            Report(list, outcome.code,
+                   labelled
+                       ? Format("La credenziale '%s' (%s) non e' abilitata alla firma", id, label)
+                       : Format("La credenziale '%s' non e' abilitata alla firma", id));
+            break;
+        case KeyVerdict::EndsTest:
+            break;  // reported where it happened
+    }
+}
+
+uint32_t SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys) {
+    bool anyForSigning = false;
+    uint32_t verdict = 0;
+    for (CK_OBJECT_HANDLE handle : keys) {
+        const PrivateKey key = ReadKey(handle);
+        const KeyOutcome outcome = TryKey(key);
+        if (outcome.verdict == KeyVerdict::EndsTest) {
+            return outcome.code;
+        }
+        ReportKey(key, outcome);
+        if (outcome.verdict != KeyVerdict::NotForSigning) {
+            anyForSigning = true;
+            verdict = outcome.code;
+        }
+    }
+    if (!anyForSigning) {
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(kNotForSigning), 0, kSource,
+                       "No key on the token is meant for signing.");
+        return kNotForSigning;
+    }
+    return verdict;
+}
+
+}  // namespace
+
+uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
+    WipeOnExit wipePin(pin);
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kTestCardSource, "Starting smartcard test ...");
+
+    uint32_t result = CheckReaderIndex(readerIndex, kTestCardSource);
+    if (result != 0) {
+        return result;
+    }
+    const auto index = static_cast<std::size_t>(readerIndex);
+    SCARDCONTEXT context = 0;
+    DWORD eventState = 0;
+    result = ReadReaderState(index, kTestCardSource, &context, &eventState);
+    if (result != 0) {
+        return result;
+    }
+    const std::string readerName = m_readers[index].szReader;
+    // What the last check stored, before the test reads the token again.
+    LogTokenDetails(GetTokenDetails());
+
+    const bool present = (eventState & SCARD_STATE_PRESENT) != 0;
+    if (present) {
+        result = CardTest(m_driverInUse, pin, readerName);
+    }
+    PcscReleaseContext(context);
+
+    if (!present) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kTestCardSource, "No card found.");
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 316));
+        }
+        return kNoSmartCard;
+    }
+    if (result == 0) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kTestCardSource, "Card tested.");
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 321));
+        }
+        return 0;
+    }
+    if (g_logLevel >= 1)
+        LogMessage(static_cast<int32_t>(result), 0, kTestCardSource, "Error testing card.");
+    if (m_statusList != nullptr) {
+        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 318));
+    }
+    return result;
+}
+
+uint32_t CSmartCardManager::CardTest(std::string module, std::string pin) {
+    WipeOnExit wipePin(pin);
+    return CardTest(std::move(module), pin, m_readerName);
+}
+
+uint32_t CSmartCardManager::CardTest(std::string module, std::string pin, std::string readerName) {
+    WipeOnExit wipePin(pin);
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSource, "Try loading '%s' module...", module.c_str());
+    ModuleHandle handle = LoadModule(module);
+    if (handle == nullptr) {
+        uint32_t error = ModuleLastError();
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(error), 1, kSource, "Error loading '%s' library !",
+                       module.c_str());
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(error, module.c_str(), 311));
+        }
+        return error;
+    }
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSource, "'%s' module successfully loaded.", module.c_str());
+
+    // The reason's own code: a failure must never read as a passed test.
+    uint32_t failure = 0;
+    CK_FUNCTION_LIST* p11 = GetFunctionList(handle, module, &failure);
+    if (p11 == nullptr) {
+        ReleaseModule(handle);
+        return failure != 0 ? failure : static_cast<uint32_t>(CKR_GENERAL_ERROR);
+    }
+
+    SigningRun run(*this, module, pin, handle, p11);
+    uint32_t result = run.OpenSession(readerName);
+    if (result != 0) {
+        return result;
+    }
+    result = run.LogIn();
+    if (result != 0) {
+        return result;
+    }
+    std::vector<CK_OBJECT_HANDLE> keys;
+    result = run.FindKeys(&keys);
+    if (result != 0) {
+        return result;
+    }
+    return run.SignWithEach(keys);
+}

@@ -1,0 +1,71 @@
+// How key ids and labels read in the message list and the log.
+
+#include "manager/KeyText.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Id(const std::string& bytes) {
+    return KeyIdText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+std::string Label(const std::string& bytes) {
+    return KeyLabelText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+TEST(KeyTextTest, IdIsTextOnlyWhenPrintableBeforeItsFirstZero) {
+    const struct {
+        std::string bytes;
+        std::string shown;
+    } cases[] = {
+        {"", ""},
+        {"01", "01"},
+        {"K1", "K1"},
+        {std::string("K1\0\x9F", 4), "K1"},  // what follows the text is not shown
+        {" ~", " ~"},
+        {"\x01\x02\xAB", "0102AB"},
+        {std::string("\0\x12", 2), "0012"},  // no text before the zero: the bytes
+        {"K\r1", "4B0D31"},
+        {"K\x7F", "4B7F"},
+        {"caf\xC3\xA9", "636166C3A9"},  // not ASCII
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Id(c.bytes), c.shown) << testing::PrintToString(c.bytes);
+    }
+    // A twenty-byte hash with a zero inside and no printable start, whole.
+    const std::string hash(
+        "\xA1\x00\x4E\x61\xC2\x07\x11\xE5\xD6\x88\x01\x90\x3C\x7A\x55\x21\xFF"
+        "\x10\x20\x30",
+        20);
+    EXPECT_EQ(Id(hash), "A1004E61C20711E5D68801903C7A5521FF102030");
+}
+
+TEST(KeyTextTest, LabelIsValidUtf8OnOneLine) {
+    const struct {
+        std::string bytes;
+        std::string shown;
+    } cases[] = {
+        {"", ""},
+        {"Firma digitale", "Firma digitale"},
+        {"Chiave \xC3\xA8 \xE2\x82\xAC \xF0\x9F\x94\x91",
+         "Chiave \xC3\xA8 \xE2\x82\xAC \xF0\x9F\x94\x91"},
+        {std::string("Firma\0junk", 10), "Firma"},
+        {"a\rb\nc\td", "a b c d"},
+        {"x\x1B[2Jy", "x [2Jy"},
+        {"caf\xE9", "caf?"},           // Latin-1, not UTF-8
+        {"\xC3", "?"},                 // cut in the middle of a character
+        {"\xC0\xAF", "??"},            // overlong
+        {"\xED\xA0\x80", "???"},       // surrogate
+        {"\xF4\x90\x80\x80", "????"},  // beyond U+10FFFF
+        {"\x80x", "?x"},               // continuation byte alone
+        {"\xE2\x82", "??"},            // three-byte character cut short
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Label(c.bytes), c.shown) << testing::PrintToString(c.bytes);
+    }
+}
+
+}  // namespace
