@@ -99,7 +99,7 @@ TEST(TestModuleTest, KeysAreFoundAfterLoginWithTheirAttributes) {
     EXPECT_EQ(p11->C_CloseSession(session), CKR_OK);
 }
 
-TEST(TestModuleTest, AForcedSignFailureLeavesTheOperationForARetry) {
+TEST(TestModuleTest, AFailedSignEndsTheOperationAsTheStandardSays) {
     TempDir dir;
     ScriptedModule module(dir.path(), "retry.so");
     module.SetScript("key=A|a|0|0\nresult.C_Sign@1=0x6\n");
@@ -111,6 +111,8 @@ TEST(TestModuleTest, AForcedSignFailureLeavesTheOperationForARetry) {
     ASSERT_EQ(keys.size(), 1u);
     ASSERT_EQ(p11->C_SignInit(session, &kRsaPkcs, keys[0]), CKR_OK);
     EXPECT_EQ(p11.Sign(session), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(p11.Sign(session), CKR_OPERATION_NOT_INITIALIZED);
+    ASSERT_EQ(p11->C_SignInit(session, &kRsaPkcs, keys[0]), CKR_OK);
     EXPECT_EQ(p11.Sign(session), CKR_OK);
     EXPECT_EQ(p11.Sign(session), CKR_OPERATION_NOT_INITIALIZED);
 }
@@ -133,6 +135,28 @@ TEST(TestModuleTest, AlwaysAuthenticateKeysWantTheirOwnLogin) {
     ASSERT_EQ(p11->C_SignInit(session, &kRsaPkcs, key), CKR_OK);
     EXPECT_EQ(p11.Login(session, "1234", CKU_CONTEXT_SPECIFIC), CKR_OK);
     EXPECT_EQ(p11.Sign(session), CKR_OK);
+}
+
+TEST(TestModuleTest, ASignaturePinOfItsOwnAndKeysNotForSigning) {
+    TempDir dir;
+    ScriptedModule module(dir.path(), "pins.so");
+    module.SetScript("pin=1234\nsign_pin=5678\nkey=Q|q|0|1\nkey=D|d|0|0|0|0\n");
+    Loaded p11(module);
+    ASSERT_TRUE(p11);
+    CK_SESSION_HANDLE session = p11.Open();
+    ASSERT_EQ(p11.Login(session, "1234"), CKR_OK);
+    std::vector<CK_OBJECT_HANDLE> keys = p11.PrivateKeys(session);
+    ASSERT_EQ(keys.size(), 2u);
+    ASSERT_EQ(p11->C_SignInit(session, &kRsaPkcs, keys[0]), CKR_OK);
+    EXPECT_EQ(p11.Login(session, "1234", CKU_CONTEXT_SPECIFIC), CKR_PIN_INCORRECT);
+    EXPECT_EQ(p11.Login(session, "5678", CKU_CONTEXT_SPECIFIC), CKR_OK);
+    EXPECT_EQ(p11.Sign(session), CKR_OK);
+
+    CK_BBOOL sign = CK_TRUE;
+    CK_ATTRIBUTE attribute = {CKA_SIGN, &sign, sizeof sign};
+    EXPECT_EQ(p11->C_GetAttributeValue(session, keys[1], &attribute, 1), CKR_OK);
+    EXPECT_EQ(sign, CK_FALSE);
+    EXPECT_EQ(p11->C_SignInit(session, &kRsaPkcs, keys[1]), CKR_KEY_FUNCTION_NOT_PERMITTED);
 }
 
 TEST(TestModuleTest, CopiesKeepTheirOwnScriptsAndCounters) {
