@@ -9,7 +9,7 @@ packages=(
   qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   pcscd vsmartcard-vpcd softhsm2 opensc
-  python3
+  python3 python3-cryptography
 )
 
 missing=()

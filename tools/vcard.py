@@ -6,9 +6,13 @@ side) and acts as the card in it until the connection ends or the process is sto
 
 Wire format, both ways: a 2-byte big-endian length, then that many payload bytes.
 A 1-byte payload is a command: 0 power off, 1 power on, 2 reset, 4 send the ATR (answered
-with the ATR bytes). A longer payload is an APDU, answered with a status word.
+with the ATR bytes). A longer payload is an APDU, answered with response data and a status word.
 
-Usage: vcard.py --port 35964 --atr "3B 02 14 50" [--status-word 6D00]
+Cards:
+    vcard.py --port 35964 --atr "3B 02 14 50" [--status-word 6D00]
+        answers every APDU with the one status word (the default card)
+    vcard.py --port 35964 --card openpgp --state DIR
+        an OpenPGP card (tools/openpgp_card.py) whose keys, PINs and counters live in DIR
 """
 
 import argparse
@@ -38,6 +42,9 @@ def hex_bytes(text, what, longest, shortest=1):
 def receive_exactly(connection, count):
     data = bytearray()
     while len(data) < count:
+        # The reader sends a message's length and its payload in two writes and holds the
+        # second until the first is acknowledged: acknowledge at once, not ~40 ms later.
+        connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
         piece = connection.recv(count - len(data))
         if not piece:
             return None
@@ -62,7 +69,21 @@ def connect(port):
         time.sleep(0.05)
 
 
-def serve(connection, atr, status_word):
+class FixedCard:
+    """Answers every APDU with the same status word."""
+
+    def __init__(self, atr, status_word):
+        self.atr = atr
+        self.status_word = status_word
+
+    def power(self):
+        pass
+
+    def respond(self, apdu):
+        return self.status_word
+
+
+def serve(connection, card):
     while True:
         header = receive_exactly(connection, 2)
         if header is None:
@@ -72,26 +93,48 @@ def serve(connection, atr, status_word):
             return
         if len(payload) == 1:
             if payload[0] == GET_ATR:
-                send_message(connection, atr)
-            # Power off, power on and reset need no answer; nothing else is sent.
+                send_message(connection, card.atr)
+            elif payload[0] in (POWER_ON, RESET):
+                card.power()
+            # Only the ATR is answered; the power commands need no answer.
         elif len(payload) > 1:
-            send_message(connection, status_word)
+            send_message(connection, card.respond(payload))
+
+
+def make_card(parser, arguments):
+    if arguments.card == "openpgp":
+        if arguments.atr is not None or arguments.status_word is not None:
+            parser.error("the openpgp card has its own ATR and answers")
+        if not arguments.state:
+            parser.error("the openpgp card needs --state DIR")
+        import openpgp_card  # only this card needs python3-cryptography
+        return openpgp_card.OpenPgpCard(arguments.state)
+    if arguments.state is not None:
+        parser.error("--state is for the openpgp card")
+    if arguments.atr is None:
+        parser.error("the argument --atr is required")
+    return FixedCard(arguments.atr, arguments.status_word or bytes.fromhex("6D00"))
 
 
 def main():
     parser = argparse.ArgumentParser(description="Virtual card for the vpcd test reader.")
     parser.add_argument("--port", type=int, required=True, help="the reader's TCP port")
-    parser.add_argument("--atr", required=True,
-                        type=lambda text: hex_bytes(text, "ATR", MAX_ATR))
-    parser.add_argument("--status-word", default=bytes.fromhex("6D00"),
-                        type=lambda text: hex_bytes(text, "status word", 2, 2))
+    parser.add_argument("--card", choices=["atr", "openpgp"], default="atr",
+                        help="atr (default): a fixed status word for every APDU; "
+                             "openpgp: an OpenPGP card")
+    parser.add_argument("--atr", type=lambda text: hex_bytes(text, "ATR", MAX_ATR),
+                        help="the ATR card's ATR (required for it)")
+    parser.add_argument("--status-word", type=lambda text: hex_bytes(text, "status word", 2, 2),
+                        help="the ATR card's answer to every APDU (6D00 if not given)")
+    parser.add_argument("--state", help="the openpgp card's state directory (required for it)")
     arguments = parser.parse_args()
 
     # Stopping the process is how a card is removed: end quietly.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    card = make_card(parser, arguments)
     try:
         with connect(arguments.port) as connection:
-            serve(connection, arguments.atr, arguments.status_word)
+            serve(connection, card)
     except ConnectionError:
         pass  # the reader went away: the card is out
     except OSError as error:

@@ -1,6 +1,7 @@
 #include "support/rig/VirtualCard.h"
 
 #include <gtest/gtest.h>
+#include <json/json.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -46,6 +47,16 @@ std::vector<unsigned char> ParseHex(const std::string& text) {
         bytes.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     }
     return bytes;
+}
+
+std::string HexText(const std::vector<unsigned char>& bytes) {
+    std::string text;
+    for (unsigned char byte : bytes) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        text += digits;
+    }
+    return text;
 }
 
 // A PC/SC context on the rig's pcscd for one helper call.
@@ -156,19 +167,45 @@ bool WaitForRigReader(int readerIndex, bool present, const std::vector<unsigned 
     return WaitFor(readerIndex, present, atr, bound, [] { return true; });
 }
 
+OpenPgpCardState ReadOpenPgpCardState(const std::string& stateDirectory) {
+    const std::string path = stateDirectory + "/openpgp-card.json";
+    std::ifstream in(path);
+    Json::Value parsed;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    if (!in || !Json::parseFromStream(builder, in, &parsed, &errors) || !parsed.isObject()) {
+        throw std::runtime_error("cannot read the OpenPGP card's state " + path + " " + errors);
+    }
+    const Json::Value& root = parsed;
+    const Json::Value& serial = root["serial"];
+    const Json::Value& pw1 = root["pw1_retries"];
+    const Json::Value& pw3 = root["pw3_retries"];
+    const Json::Value& counter = root["signature_counter"];
+    if (!serial.isString() || !pw1.isInt() || !pw3.isInt() || !counter.isInt64()) {
+        throw std::runtime_error("the OpenPGP card's state " + path + " lacks a field");
+    }
+    return {serial.asString(), pw1.asInt(), pw3.asInt(), static_cast<long>(counter.asInt64())};
+}
+
 VirtualCard::VirtualCard(int readerIndex, const std::string& atrHex)
     : m_readerIndex(readerIndex), m_atr(ParseHex(atrHex)) {
-    CheckIndex(readerIndex);
-    const std::string port = std::to_string(RigReaderPort(readerIndex));
-    std::string atrText;
-    for (unsigned char byte : m_atr) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02X", byte);
-        atrText += digits;
+    Insert({"--atr", HexText(m_atr)});
+}
+
+VirtualCard::VirtualCard(int readerIndex, const OpenPgpCard& card)
+    : m_readerIndex(readerIndex), m_atr(ParseHex(kOpenPgpCardAtr)) {
+    if (card.stateDirectory.empty()) {
+        throw std::invalid_argument("the OpenPGP card needs a state directory");
     }
+    Insert({"--card", "openpgp", "--state", card.stateDirectory});
+}
+
+void VirtualCard::Insert(const std::vector<std::string>& options) {
+    CheckIndex(m_readerIndex);
+    const std::string port = std::to_string(RigReaderPort(m_readerIndex));
     // Everything the child needs is prepared before fork: it only execs.
-    std::vector<std::string> arguments = {LUMIDOR_PYTHON, LUMIDOR_VCARD, "--port",
-                                          port,           "--atr",       atrText};
+    std::vector<std::string> arguments = {LUMIDOR_PYTHON, LUMIDOR_VCARD, "--port", port};
+    arguments.insert(arguments.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
@@ -191,7 +228,7 @@ VirtualCard::VirtualCard(int readerIndex, const std::string& atrHex)
     }
 
     bool ended = false;
-    bool inserted = WaitFor(readerIndex, true, m_atr, kRigWait, [this, &ended] {
+    bool inserted = WaitFor(m_readerIndex, true, m_atr, kRigWait, [this, &ended] {
         if (waitpid(m_pid, nullptr, WNOHANG) != 0) {
             m_pid = -1;  // reaped: its id must not be signalled any more
             ended = true;
@@ -201,7 +238,7 @@ VirtualCard::VirtualCard(int readerIndex, const std::string& atrHex)
     if (!inserted) {
         EndProcess();
         throw std::runtime_error("the virtual card in '" + readerName() + "' was not reported " +
-                                 "present with ATR " + atrText +
+                                 "present with ATR " + HexText(m_atr) +
                                  (ended ? " (the card process ended; see its stderr)" : ""));
     }
 }

@@ -41,9 +41,32 @@ RigReaderStatus QueryRigReader(int readerIndex);
 bool WaitForRigReader(int readerIndex, bool present, const std::vector<unsigned char>& atr = {},
                       std::chrono::milliseconds bound = kRigWait);
 
+// The virtual OpenPGP card (tools/openpgp_card.py: OpenPGP card application 3.4, RSA 2048
+// signing, decryption and authentication keys; PINs 123456 and admin 12345678, 3 tries each;
+// the signing PIN holds for one signature). Its keys, PINs and counters live in
+// `stateDirectory`, created there on first use with a random serial number and kept from one
+// card to the next.
+struct OpenPgpCard {
+    std::string stateDirectory;
+};
+// Its ATR, OpenSC's "OpenPGP card v3.x".
+constexpr const char* kOpenPgpCardAtr =
+    "3B DA 18 FF 81 B1 FE 75 1F 03 00 31 F5 73 C0 01 60 00 90 00 1C";
+
+// What the OpenPGP card's state file (DIR/openpgp-card.json) says now.
+struct OpenPgpCardState {
+    std::string serial;  // 8 hexadecimal digits (upper case), as in the AID after "FFFF"
+    int pw1Retries = -1;
+    int pw3Retries = -1;
+    long signatureCounter = -1;
+};
+// Throws std::runtime_error when the file cannot be read or lacks a field.
+OpenPgpCardState ReadOpenPgpCardState(const std::string& stateDirectory);
+
 // A card in a virtual reader for the object's lifetime:
 //
 //     VirtualCard card(1, "3B 02 14 50");   // inserted, pcscd reports it present
+//     VirtualCard pgp(0, OpenPgpCard{dir.path() + "/card"});
 //     ...
 //     card.Remove();                        // or let the destructor remove it
 class VirtualCard {
@@ -52,6 +75,8 @@ public:
     // (hexadecimal, blanks allowed) and waits until pcscd reports it present with that ATR.
     // Throws std::runtime_error when that does not happen.
     VirtualCard(int readerIndex, const std::string& atrHex);
+    // The same with the OpenPGP card (its ATR is kOpenPgpCardAtr).
+    VirtualCard(int readerIndex, const OpenPgpCard& card);
     // Removes the card if it is still in; a failure there is reported as a test failure.
     ~VirtualCard();
     VirtualCard(const VirtualCard&) = delete;
@@ -67,6 +92,8 @@ public:
     pid_t pid() const { return m_pid; }
 
 private:
+    // Starts vcard.py with `options` after the reader's port and waits for the card.
+    void Insert(const std::vector<std::string>& options);
     void EndProcess();
 
     int m_readerIndex;
