@@ -107,6 +107,7 @@ def make_card(parser, arguments):
             parser.error("the openpgp card has its own ATR and answers")
         if not arguments.state:
             parser.error("the openpgp card needs --state DIR")
+        sys.dont_write_bytecode = True  # no __pycache__ in the source tree
         import openpgp_card  # only this card needs python3-cryptography
         return openpgp_card.OpenPgpCard(arguments.state)
     if arguments.state is not None:
