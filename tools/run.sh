@@ -3,11 +3,10 @@
 # starts Lumidor in the current directory (its diagnostic log is ./Lumidor.log there).
 #
 # When no reader with a card is present it offers a demonstration: its own pcscd with the
-# virtual reader, the project's virtual card with a demonstration ATR, and a SoftHSM token
-# with a key and a known PIN; Lumidor then runs from a build without the embedded
-# catalogue, in a working directory whose cardlist.json is the product catalogue plus an
-# entry for that ATR naming SoftHSM. With a display it shows the window; without one it
-# runs the console check. Everything the demonstration starts is stopped when it ends.
+# virtual reader and the project's virtual OpenPGP card in it, served by the system's OpenSC
+# module, which the program finds through its own catalogue. With a display it shows the
+# window; without one it runs the console check with the signing test. Everything the
+# demonstration starts is stopped when it ends.
 set -euo pipefail
 
 start_dir=$(pwd)
@@ -19,10 +18,9 @@ cd "$root"
 jobs=$(nproc)
 [ "$jobs" -gt 2 ] && jobs=2
 
-SOFTHSM=/usr/lib/softhsm/libsofthsm2.so
-DEMO_ATR=3B8880014C554D4944454D4F17  # T=1, historical bytes "LUMIDEMO"
-DEMO_PIN=1234
-DEMO_SO_PIN=87654321
+PYTHON=/usr/bin/python3  # Debian's, with the python3-cryptography that the card needs
+# The virtual card's user PIN, as the OpenPGP card application sets it on a new card.
+DEMO_PIN=123456
 
 has_display() { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }
 
@@ -96,58 +94,60 @@ build_targets() {
     fi
 }
 
+# One build for both uses; its tests part is configured only for the rig's pcscd isolation
+# library, and only the programs the run needs are built.
+build="$root/build-run"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DLUMIDOR_BUILD_TESTS=ON -DLUMIDOR_BUILD_BENCHMARKS=OFF >/dev/null
+
 cards=$(cards_present)
 if [ "$cards" -gt 0 ]; then
-    cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DLUMIDOR_BUILD_TESTS=OFF -DLUMIDOR_BUILD_BENCHMARKS=OFF >/dev/null
-    build_targets "$root/build-run" lumidor
-    run_lumidor "$start_dir" "$root/build-run"
+    build_targets "$build" lumidor
+    run_lumidor "$start_dir" "$build"
     exit 0
 fi
 
 echo "Nessun lettore con una smart card inserita."
 if [ -t 0 ]; then
-    read -r -p "Avviare una dimostrazione con un lettore e una carta virtuali e un token SoftHSM? [S/n] " answer
+    read -r -p "Avviare una dimostrazione con un lettore virtuale e una carta OpenPGP virtuale? [S/n] " answer
     case "$answer" in
         [nN]*) exit 0 ;;
     esac
 fi
+if ! "$PYTHON" -c 'import cryptography' 2>/dev/null; then
+    echo "La carta virtuale richiede python3-cryptography: eseguire tools/install-deps.sh." >&2
+    exit 1
+fi
 
-# The demonstration build reads cardlist.json from its working directory; its tests part
-# brings the rig's pcscd isolation library.
-demo_build="$root/build-demo"
-cmake -S . -B "$demo_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DLUMIDOR_EMBED_CATALOGUE=OFF -DLUMIDOR_BUILD_TESTS=ON -DLUMIDOR_BUILD_BENCHMARKS=OFF >/dev/null
-build_targets "$demo_build" lumidor lumidor_pcscd_isolation
-isolation=$(find "$demo_build" -name '*lumidor_pcscd_isolation*.so' | head -n 1)
+build_targets "$build" lumidor lumidor_pcscd_isolation
+isolation=$(find "$build" -name '*lumidor_pcscd_isolation*.so' | head -n 1)
 
-work="$demo_build/demo"
 rig=$(mktemp -d /tmp/lumidor-demo-XXXXXX)  # short: it holds a Unix socket
+card_state="$rig/card"
 vcard_pid=""
 cleanup() {
     if [ -n "$vcard_pid" ]; then
         kill "$vcard_pid" 2>/dev/null || true
         wait "$vcard_pid" 2>/dev/null || true
     fi
-    python3 "$root/tools/rig.py" stop --dir "$rig" >/dev/null 2>&1 || true
-    rm -rf "$rig" "$work/tokens" "$work/softhsm2.conf"
+    "$PYTHON" "$root/tools/rig.py" stop --dir "$rig" >/dev/null 2>&1 || true
+    rm -rf "$rig"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mkdir -p "$work"
-rm -rf "$work/tokens"
-mkdir -p "$work/tokens"
-
 echo "Avvio del pcscd dimostrativo con il lettore virtuale..."
-python3 tools/rig.py start --dir "$rig" --isolation "$isolation"
+"$PYTHON" tools/rig.py start --dir "$rig" --isolation "$isolation"
 export PCSCLITE_CSOCK_NAME="$rig/run/pcscd.comm"
 read -r port _ < "$rig/ports"
 
-python3 tools/vcard.py --port "$port" --atr "$DEMO_ATR" &
+echo "Inserimento della carta OpenPGP virtuale (la prima volta crea le sue chiavi)..."
+mkdir -p "$card_state"
+"$PYTHON" tools/vcard.py --port "$port" --card openpgp --state "$card_state" &
 vcard_pid=$!
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
     [ "$(cards_present)" -gt 0 ] && break
+    kill -0 "$vcard_pid" 2>/dev/null || break
     sleep 0.1
 done
 if [ "$(cards_present)" -eq 0 ]; then
@@ -155,31 +155,8 @@ if [ "$(cards_present)" -eq 0 ]; then
     exit 1
 fi
 
-echo "Preparazione del token SoftHSM..."
-export SOFTHSM2_CONF="$work/softhsm2.conf"
-printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' \
-    "$work/tokens" > "$SOFTHSM2_CONF"
-softhsm2-util --init-token --free --label "Lumidor demo" \
-    --pin "$DEMO_PIN" --so-pin "$DEMO_SO_PIN" >/dev/null
-# The key's CKA_ID is the text "01", so that the test's lines name it readably.
-pkcs11-tool --module "$SOFTHSM" --login --pin "$DEMO_PIN" --keypairgen --key-type rsa:2048 \
-    --id 3031 --label "Chiave demo" >/dev/null
-
-# The product catalogue with one entry in front for the demonstration card.
-python3 - "$root/src/catalogue/cardlist.json" "$work/cardlist.json" "$DEMO_ATR" "$SOFTHSM" <<'PY'
-import sys
-source, target, atr, module = sys.argv[1:]
-text = open(source, encoding="utf-8").read()
-anchor = '"linux": ['
-at = text.index(anchor) + len(anchor)
-entry = ('\n    {"type": "CCID", "atr": "%s", "drivers": "%s", "askpin": "true", '
-         '"tryreusedriver": "true", "comment": "Lumidor demonstration card (SoftHSM)"},'
-         % (atr, module))
-open(target, "w", encoding="utf-8").write(text[:at] + entry + text[at:])
-PY
-
 echo
-echo "Dimostrazione pronta: carta virtuale ($DEMO_ATR) nel lettore 'Virtual PCD 00 00',"
-echo "token SoftHSM 'Lumidor demo' con la chiave 'Chiave demo'. PIN del token: $DEMO_PIN"
+echo "Dimostrazione pronta: carta OpenPGP virtuale nel lettore 'Virtual PCD 00 00', servita"
+echo "dal modulo di OpenSC (opensc-pkcs11.so). PIN utente della carta: $DEMO_PIN"
 echo
-run_lumidor "$work" "$demo_build" "$DEMO_PIN"
+run_lumidor "$start_dir" "$build" "$DEMO_PIN"

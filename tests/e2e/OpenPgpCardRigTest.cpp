@@ -1,0 +1,244 @@
+// A real card stack on the rig: the project's virtual OpenPGP card in a virtual reader, the
+// system's OpenSC module found through the product catalogue, and OpenSC's own pkcs11-tool as
+// the reference for what the program must show.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "ModuleTestSupport.h"
+#include "manager/TokenDetails.h"
+#include "platform/ModuleLoader.h"
+#include "support/SoftHsm.h"
+#include "support/rig/VirtualCard.h"
+
+namespace {
+
+const char* kOpenSc = "opensc-pkcs11.so";
+const std::string kRightPin = "123456";
+const std::string kWrongPin = "654321";
+const std::string kPassed = "Smart card testata con successo";
+const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
+const std::string kFinalTry =
+    "Attenzione: resta un solo tentativo per il PIN, poi la carta si blocca";
+// OpenSC's answer to the card's "PIN wrong" (69 82).
+const std::string kWrongPinLine = "C_Login error 0x101";
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The fields pkcs11-tool -L prints for the first slot, by name ("token label", "serial num").
+std::map<std::string, std::string> FirstSlotAsPkcs11ToolShowsIt() {
+    const std::string output = RunCommand(std::string("pkcs11-tool --module ") + kOpenSc + " -L");
+    std::map<std::string, std::string> fields;
+    const std::regex line(R"(\n  ([a-z /]+?) +: (.*))");
+    const std::size_t second = output.find("\nSlot 1 ");
+    const std::string first = output.substr(0, second);
+    for (std::sregex_iterator it(first.begin(), first.end(), line), end; it != end; ++it) {
+        fields[(*it)[1]] = (*it)[2];
+    }
+    return fields;
+}
+
+// The library version pkcs11-tool -I reports, as the window shows a version ("0.23.0.0").
+std::string LibraryVersionAsPkcs11ToolShowsIt() {
+    const std::string output = RunCommand(std::string("pkcs11-tool --module ") + kOpenSc + " -I");
+    std::smatch match;
+    if (!std::regex_search(output, match, std::regex(R"(\(ver ([0-9]+)\.([0-9]+)\))"))) {
+        return "not found in: " + output;
+    }
+    return std::to_string(std::stoi(match[1])) + "." + std::to_string(std::stoi(match[2])) + ".0.0";
+}
+
+int ReaderPosition(const CSmartCardManager& manager, const std::string& name) {
+    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
+        if (name == manager.m_readers[i].szReader) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// The card in the first reader, checked with the product catalogue.
+class OpenPgpCardTest : public ManagerTest {
+protected:
+    void SetUp() override {
+        // The program never calls C_Finalize, so OpenSC's own memory is let go with the
+        // module; one load kept for the test program's life keeps it reachable for the leak
+        // check.
+        static ModuleHandle pinned = LoadModule(kOpenSc);
+        ASSERT_NE(pinned, nullptr) << ModuleLastReason();
+        ManagerTest::SetUp();
+        const std::string catalogue = ReadFile(LUMIDOR_SOURCE_CARDLIST);
+        manager->InitCardList(catalogue.size(), catalogue.data());
+        state = dir.path() + "/card";
+        card = std::make_unique<VirtualCard>(0, OpenPgpCard{state});
+    }
+    void TearDown() override { card.reset(); }
+
+    // The card check on the card's reader, as the window starts it.
+    uint32_t Check() {
+        EXPECT_EQ(manager->UpdateReaders(), 0u);
+        reader = ReaderPosition(*manager, card->readerName());
+        EXPECT_GE(reader, 0);
+        return manager->CheckCardInReader(reader);
+    }
+    // A signing test after a fresh check, with only its own lines kept.
+    uint32_t Test(const std::string& pin) {
+        EXPECT_EQ(Check(), 0u);
+        status.lines.clear();
+        return manager->TestCard(reader, pin);
+    }
+    int Pw1Retries() const { return ReadOpenPgpCardState(state).pw1Retries; }
+
+    std::string state;
+    std::unique_ptr<VirtualCard> card;
+    int reader = -1;
+};
+
+TEST_F(OpenPgpCardTest, CardCheckFindsOpenScThroughTheCatalogueAndReadsTheToken) {
+    ASSERT_EQ(Check(), 0u) << testing::PrintToString(status.lines);
+    EXPECT_EQ(manager->m_atr, "3BDA18FF81B1FE751F030031F573C001600090001C");
+    EXPECT_EQ(manager->m_cardDrivers, kOpenSc);
+    EXPECT_EQ(manager->m_driverInUse, kOpenSc);
+    const std::filesystem::path path(manager->m_driverPath);
+    EXPECT_TRUE(path.is_absolute()) << path;
+    EXPECT_EQ(path.filename(), kOpenSc);
+    EXPECT_TRUE(
+        std::filesystem::equivalent(path, std::filesystem::path(LUMIDOR_P11_MODULE_PATH) / kOpenSc))
+        << path;
+    EXPECT_EQ(manager->m_driverVersion, LibraryVersionAsPkcs11ToolShowsIt());
+
+    // The token of the reader, as OpenSC's own tool shows it.
+    std::map<std::string, std::string> shown = FirstSlotAsPkcs11ToolShowsIt();
+    const TokenDetails details = manager->GetTokenDetails();
+    EXPECT_EQ(details.label, shown["token label"]);
+    EXPECT_EQ(details.label, "OpenPGP card (User PIN)");
+    EXPECT_EQ(details.serialNumber, shown["serial num"]);
+    EXPECT_EQ(details.serialNumber, "ffff" + Lower(ReadOpenPgpCardState(state).serial));
+}
+
+TEST_F(OpenPgpCardTest, TokenInformationIsWhatOpenScReports) {
+    ASSERT_EQ(Check(), 0u);
+    std::map<std::string, std::string> shown = FirstSlotAsPkcs11ToolShowsIt();
+    const TokenDetails details = manager->GetTokenDetails();
+    EXPECT_EQ(details.manufacturerId, shown["token manufacturer"]);
+    EXPECT_EQ(details.model, shown["token model"]);
+    EXPECT_EQ(details.hardwareVersion, shown["hardware version"]);
+    EXPECT_EQ(details.firmwareVersion, shown["firmware version"]);
+    EXPECT_EQ(std::to_string(details.minPinLen) + "/" + std::to_string(details.maxPinLen),
+              shown["pin min/max"]);
+    // "login required, rng, token initialized, PIN initialized"
+    EXPECT_EQ(shown["token flags"], "login required, rng, token initialized, PIN initialized");
+    EXPECT_EQ(details.flags,
+              CKF_LOGIN_REQUIRED | CKF_RNG | CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED);
+    EXPECT_EQ(details.flagsText, "0x0000040D");
+}
+
+TEST_F(OpenPgpCardTest, SignsWithTheAuthenticationKeyAndShowsTheDecryptionKey) {
+    const long signaturesBefore = ReadOpenPgpCardState(state).signatureCounter;
+    EXPECT_EQ(Test(kRightPin), 0u);
+    // The token of the user PIN holds the decryption and authentication keys; their ids are
+    // the bytes 02 and 03.
+    EXPECT_EQ(status.lines,
+              (std::vector<std::string>{
+                  "Trovate 2 chiavi private",
+                  "La credenziale '02' (Encryption key) non e' abilitata alla firma",
+                  "La credenziale '03' (Authentication key) ha firmato correttamente", kPassed}));
+    EXPECT_EQ(Pw1Retries(), 3);
+    // The authentication key signs with INTERNAL AUTHENTICATE: no digital signature counted.
+    EXPECT_EQ(ReadOpenPgpCardState(state).signatureCounter, signaturesBefore);
+    const std::string log = ReadFile(dir.path() + "/Lumidor.log");
+    EXPECT_EQ(log.find(kRightPin), std::string::npos);
+}
+
+TEST_F(OpenPgpCardTest, EachWrongPinCostsOneTryAndTheFinalTryIsWarnedOf) {
+    ASSERT_EQ(Pw1Retries(), 3);
+    for (int retriesLeft : {2, 1}) {
+        EXPECT_EQ(Test(kWrongPin), 0x101u);
+        EXPECT_EQ(status.lines, (std::vector<std::string>{kWrongPinLine, kFailed}));
+        EXPECT_EQ(Pw1Retries(), retriesLeft);
+    }
+    // The token's flags now say one try is left: the test warns before it logs in.
+    EXPECT_EQ(Test(kRightPin), 0u);
+    ASSERT_FALSE(status.lines.empty());
+    EXPECT_EQ(status.lines.front(), kFinalTry);
+    EXPECT_EQ(status.lines.back(), kPassed);
+    EXPECT_EQ(Pw1Retries(), 3);
+}
+
+TEST_F(OpenPgpCardTest, ABlockedPinIsNeverPresented) {
+    for (int retriesLeft : {2, 1, 0}) {
+        EXPECT_NE(Test(kWrongPin), 0u);
+        ASSERT_EQ(Pw1Retries(), retriesLeft);
+    }
+    // The same card taken out and put back: it is still blocked.
+    card.reset();
+    card = std::make_unique<VirtualCard>(0, OpenPgpCard{state});
+
+    EXPECT_EQ(Test(kRightPin), static_cast<uint32_t>(CKR_PIN_LOCKED));
+    EXPECT_EQ(status.lines, (std::vector<std::string>{"* PIN LOCKED *", kFailed}));
+    EXPECT_EQ(Pw1Retries(), 0);
+    auto records =
+        RecordsWithText(FinishLog(), "The token reports its user PIN locked: no login is tried.");
+    EXPECT_EQ(records.size(), 1u);
+}
+
+struct CheckRun {
+    int status = -1;
+    std::string output;
+};
+
+// lumidor-check in a directory of its own, the product catalogue beside it for a build that
+// reads it from there, with `input` as its standard input.
+CheckRun RunCheck(const std::string& directory, const std::string& arguments,
+                  const std::string& input) {
+    const std::string work = directory + "/check";
+    std::filesystem::create_directories(work);
+    WriteFile(work + "/cardlist.json", ReadFile(LUMIDOR_SOURCE_CARDLIST));
+    WriteFile(directory + "/input.txt", input);
+    CheckRun run;
+    FILE* pipe = popen(("cd '" + work + "' && " LUMIDOR_CHECK_PROGRAM " " + arguments + " < '" +
+                        directory + "/input.txt' 2>&1")
+                           .c_str(),
+                       "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        run.output += buffer;
+    }
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST_F(OpenPgpCardTest, ConsoleCheckAndTestPass) {
+    CheckRun check = RunCheck(dir.path(), "", "");
+    EXPECT_EQ(check.status, 0) << check.output;
+    EXPECT_NE(check.output.find(kOpenSc), std::string::npos) << check.output;
+
+    CheckRun test = RunCheck(dir.path(), "--test", kRightPin + "\n");
+    EXPECT_EQ(test.status, 0) << test.output;
+    EXPECT_NE(test.output.find("\n  La credenziale '03' (Authentication key) ha firmato "
+                               "correttamente\n  " +
+                               kPassed + "\n"),
+              std::string::npos)
+        << test.output;
+    EXPECT_EQ(test.output.find(kRightPin), std::string::npos);
+}
+
+}  // namespace
