@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "UiTest.h"
+#include "platform/ModuleLoader.h"
 #include "support/SoftHsm.h"
 #include "support/TempDir.h"
 #include "support/rig/FakePcsc.h"
@@ -316,6 +317,37 @@ TEST_F(SoftHsmWindowTest, CheckTokenInformationAndSigningTestWithTheRealModule) 
                                   "La credenziale '01' (Chiave di prova) ha firmato correttamente",
                                   "Smart card testata con successo"}));
     SaveScreenshot(window->GetWidget(), "main-window-softhsm");
+}
+
+// ---- With OpenSC and the virtual OpenPGP card ----
+
+TEST_F(MainWindowTest, OpenPgpCardWithOpenScThroughTheProductCatalogue) {
+    // The program never calls C_Finalize, so OpenSC's own memory is let go with the module;
+    // one load kept for the test program's life keeps it reachable for the leak check.
+    static ModuleHandle pinned = LoadModule("opensc-pkcs11.so");
+    ASSERT_NE(pinned, nullptr) << ModuleLastReason();
+    VirtualCard card(0, OpenPgpCard{dir.path() + "/card"});
+    Open(ReadFile(LUMIDOR_SOURCE_CARDLIST));
+    EXPECT_EQ(window->m_readerCombo.GetCurSel(), 0);
+    EXPECT_EQ(Text(*window, IDC_ATR), "3BDA18FF81B1FE751F030031F573C001600090001C");
+    EXPECT_EQ(DriverItems(), std::vector<std::string>{"opensc-pkcs11.so"});
+    ASSERT_TRUE(ButtonsEnabled());
+    EXPECT_EQ(TokenLabelShown(), " OpenPGP card (User PIN)");
+
+    ModalScript script([](CDialogEx& dialog) {
+        TypeText(dialog, IDC_PIN, "123456");
+        Click(dialog, IDOK);
+    });
+    Click(*window, IDC_TEST);
+    std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
+              (std::vector<std::string>{
+                  "Trovate 2 chiavi private",
+                  "La credenziale '02' (Encryption key) non e' abilitata alla firma",
+                  "La credenziale '03' (Authentication key) ha firmato correttamente",
+                  "Smart card testata con successo"}));
+    SaveScreenshot(window->GetWidget(), "main-window-openpgp");
 }
 
 // ---- With a scripted PC/SC service ----
