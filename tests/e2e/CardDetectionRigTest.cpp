@@ -3,12 +3,12 @@
 // console check.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 
 #include "E2eSupport.h"
 #include "ModuleTestSupport.h"
+#include "support/Command.h"
 #include "support/SoftHsm.h"
 #include "support/rig/VirtualCard.h"
 #include "testmodule/ScriptedModule.h"
@@ -133,17 +133,9 @@ TEST(ConsoleCheck, PrintsTheSoftHsmTokenOfTheCardAndSucceeds) {
     WriteFile(dir.path() + "/cardlist.json", Catalogue({CardEntry(kAtr, SoftHsmToken::kModule)}));
     VirtualCard card(0, kAtr);
 
-    std::string output;
-    FILE* pipe = popen(LUMIDOR_CHECK_PROGRAM " 2>&1", "r");
-    ASSERT_NE(pipe, nullptr);
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        output += buffer;
-    }
-    int status = pclose(pipe);
-
-    ASSERT_TRUE(WIFEXITED(status)) << output;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    const CommandRun run = RunShell(LUMIDOR_CHECK_PROGRAM);
+    const std::string& output = run.output;
+    EXPECT_EQ(run.status, 0) << output;
     EXPECT_NE(output.find("\nEtichetta token    Lumidor E2E\n"), std::string::npos) << output;
     EXPECT_NE(output.find("\nNumero seriale     " + token.serial() + "\n"), std::string::npos)
         << output;

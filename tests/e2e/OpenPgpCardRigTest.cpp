@@ -3,7 +3,6 @@
 // the reference for what the program must show.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,7 +17,7 @@
 #include "ModuleTestSupport.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
-#include "support/SoftHsm.h"
+#include "support/Command.h"
 #include "support/rig/VirtualCard.h"
 
 namespace {
@@ -196,42 +195,24 @@ TEST_F(OpenPgpCardTest, ABlockedPinIsNeverPresented) {
     EXPECT_EQ(records.size(), 1u);
 }
 
-struct CheckRun {
-    int status = -1;
-    std::string output;
-};
-
 // lumidor-check in a directory of its own, the product catalogue beside it for a build that
 // reads it from there, with `input` as its standard input.
-CheckRun RunCheck(const std::string& directory, const std::string& arguments,
-                  const std::string& input) {
+CommandRun RunCheck(const std::string& directory, const std::string& arguments,
+                    const std::string& input) {
     const std::string work = directory + "/check";
     std::filesystem::create_directories(work);
     WriteFile(work + "/cardlist.json", ReadFile(LUMIDOR_SOURCE_CARDLIST));
     WriteFile(directory + "/input.txt", input);
-    CheckRun run;
-    FILE* pipe = popen(("cd '" + work + "' && " LUMIDOR_CHECK_PROGRAM " " + arguments + " < '" +
-                        directory + "/input.txt' 2>&1")
-                           .c_str(),
-                       "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        run.output += buffer;
-    }
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunShell("cd '" + work + "' && " LUMIDOR_CHECK_PROGRAM " " + arguments + " < '" +
+                    directory + "/input.txt'");
 }
 
 TEST_F(OpenPgpCardTest, ConsoleCheckAndTestPass) {
-    CheckRun check = RunCheck(dir.path(), "", "");
+    CommandRun check = RunCheck(dir.path(), "", "");
     EXPECT_EQ(check.status, 0) << check.output;
     EXPECT_NE(check.output.find(kOpenSc), std::string::npos) << check.output;
 
-    CheckRun test = RunCheck(dir.path(), "--test", kRightPin + "\n");
+    CommandRun test = RunCheck(dir.path(), "--test", kRightPin + "\n");
     EXPECT_EQ(test.status, 0) << test.output;
     EXPECT_NE(test.output.find("\n  La credenziale '03' (Authentication key) ha firmato "
                                "correttamente\n  " +

@@ -1,7 +1,6 @@
 // OpenSC's module, found by its bare name, on the rig's virtual readers.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +11,7 @@
 #include "ModuleTestSupport.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
+#include "support/Command.h"
 #include "support/rig/VirtualCard.h"
 
 namespace {
@@ -76,27 +76,6 @@ TEST_F(ManagerTest, OpenScSeesTheReaderButNoTokenOnAnUnknownCard) {
     EXPECT_EQ(records[0].code, static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT));
 }
 
-struct CommandRun {
-    int status = -1;  // the exit status, -1 when the command did not end normally
-    std::string output;
-};
-
-// Runs a shell command: its exit status and its standard output and error together.
-CommandRun RunTool(const std::string& command) {
-    CommandRun run;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        run.output += buffer;
-    }
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
 std::size_t Count(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -116,7 +95,7 @@ TEST(OpenScOpenPgpCardTest, PkcsToolListsItsTwoTokensAndItsSelfTestPasses) {
 
     // One token per user PIN, both on the card's reader and with its serial: manufacturer
     // FFFF, then the serial number of this card's state.
-    CommandRun list = RunTool(tool + " -L");
+    CommandRun list = RunShell(tool + " -L");
     EXPECT_EQ(list.status, 0) << list.output;
     EXPECT_NE(list.output.find("Slot 0 (0x0): Virtual PCD 00 00\n"
                                "  token label        : OpenPGP card (User PIN)\n"),
@@ -130,7 +109,7 @@ TEST(OpenScOpenPgpCardTest, PkcsToolListsItsTwoTokensAndItsSelfTestPasses) {
 
     // The self-test of the first token signs with the authentication key and decrypts with
     // both keys, checking each result against the public key it read from the card.
-    CommandRun test = RunTool(tool + " --login --pin 123456 --test");
+    CommandRun test = RunShell(tool + " --login --pin 123456 --test");
     EXPECT_EQ(test.status, 0) << test.output;
     EXPECT_NE(test.output.find("Using slot 0 with a present token (0x0)"), std::string::npos)
         << test.output;

@@ -2,7 +2,6 @@
 // and through the console check as a process.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "modules/ModuleTestSupport.h"
+#include "support/Command.h"
 #include "support/SoftHsm.h"
 #include "support/rig/VirtualCard.h"
 #include "testmodule/ScriptedModule.h"
@@ -121,14 +121,9 @@ TEST_F(SoftHsmSigningTest, AWrongPinIsReportedAndNeverLogged) {
     EXPECT_EQ(log.find(kWrongPin), std::string::npos);
 }
 
-struct CheckRun {
-    int status = -1;
-    std::string output;
-};
-
 // lumidor-check-file-catalogue --test in a directory of its own, with the PIN as the one
 // line of its standard input and a catalogue that names SoftHSM for the card.
-CheckRun RunCheck(const std::string& directory, const std::string& pin) {
+CommandRun RunCheck(const std::string& directory, const std::string& pin) {
     const std::string work = directory + "/check";
     std::filesystem::create_directories(work);
     WriteFile(work + "/cardlist.json",
@@ -137,31 +132,18 @@ CheckRun RunCheck(const std::string& directory, const std::string& pin) {
                   SoftHsmToken::kModule +
                   R"(", "askpin": "true", "tryreusedriver": "true", "comment": "test"}]})");
     WriteFile(directory + "/pin.txt", pin + "\n");
-    CheckRun run;
-    FILE* pipe = popen(
-        ("cd '" + work + "' && " LUMIDOR_CHECK_PROGRAM " --test < '" + directory + "/pin.txt' 2>&1")
-            .c_str(),
-        "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        run.output += buffer;
-    }
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunShell("cd '" + work + "' && " LUMIDOR_CHECK_PROGRAM " --test < '" + directory +
+                    "/pin.txt'");
 }
 
 TEST_F(SoftHsmSigningTest, ConsoleCheckTestsWithThePinFromStandardInput) {
-    CheckRun passed = RunCheck(dir.path(), kRightPin);
+    CommandRun passed = RunCheck(dir.path(), kRightPin);
     EXPECT_EQ(passed.status, 0) << passed.output;
     EXPECT_NE(passed.output.find("\n  Trovate 2 chiavi private\n"), std::string::npos)
         << passed.output;
     EXPECT_NE(passed.output.find("\n  " + kPassed + "\n"), std::string::npos);
 
-    CheckRun refused = RunCheck(dir.path(), kWrongPin);
+    CommandRun refused = RunCheck(dir.path(), kWrongPin);
     EXPECT_EQ(refused.status, 1) << refused.output;
     EXPECT_NE(refused.output.find("\n  * PIN INCORRECT *\n  " + kFailed + "\n"), std::string::npos)
         << refused.output;

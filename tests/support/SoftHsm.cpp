@@ -6,21 +6,8 @@
 #include <regex>
 #include <stdexcept>
 
+#include "support/Command.h"
 #include "support/TempDir.h"
-
-std::string RunCommand(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return output;
-    }
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        output += buffer;
-    }
-    pclose(pipe);
-    return output;
-}
 
 bool SoftHsmToken::Installed() {
     return std::filesystem::exists(kModule);

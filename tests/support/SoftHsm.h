@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/Pkcs11.h"
+#include "support/Command.h"
 
 class SoftHsmToken {
 public:
@@ -30,6 +31,3 @@ private:
     CK_SLOT_ID m_slot = 0;
     std::string m_serial;
 };
-
-// Runs a shell command; its standard output and error together.
-std::string RunCommand(const std::string& command);
