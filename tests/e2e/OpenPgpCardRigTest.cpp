@@ -203,8 +203,11 @@ CommandRun RunCheck(const std::string& directory, const std::string& arguments,
     std::filesystem::create_directories(work);
     WriteFile(work + "/cardlist.json", ReadFile(LUMIDOR_SOURCE_CARDLIST));
     WriteFile(directory + "/input.txt", input);
-    return RunShell("cd '" + work + "' && " LUMIDOR_CHECK_PROGRAM " " + arguments + " < '" +
-                    directory + "/input.txt'");
+    // The program unloads modules without C_Finalize, so OpenSC's own memory is let go with
+    // it; in a sanitizer build the leak check would report OpenSC, not the program. The
+    // console check with SoftHSM keeps the leak check on the program's own memory.
+    return RunShell("cd '" + work + "' && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " +
+                    LUMIDOR_CHECK_PROGRAM " " + arguments + " < '" + directory + "/input.txt'");
 }
 
 TEST_F(OpenPgpCardTest, ConsoleCheckAndTestPass) {
