@@ -604,7 +604,8 @@ uint32_t CSmartCardManager::CardTest(std::string module, std::string pin) {
     return CardTest(std::move(module), pin, m_readerName);
 }
 
-uint32_t CSmartCardManager::CardTest(std::string module, std::string pin, std::string readerName) {
+uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
+                                     const std::string& readerName) {
     WipeOnExit wipePin(pin);
     if (g_logLevel >= 1)
         LogMessage(0, 0, kSource, "Try loading '%s' module...", module.c_str());

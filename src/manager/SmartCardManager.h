@@ -77,7 +77,7 @@ public:
     // Logs in to the token of the reader (m_readerName when not given) through `module` and
     // signs a fixed value with every private key. 0, or the code of the failure.
     uint32_t CardTest(std::string module, std::string pin);
-    uint32_t CardTest(std::string module, std::string pin, std::string readerName);
+    uint32_t CardTest(std::string module, std::string pin, const std::string& readerName);
     // Chooses the driver in use among the modules of `drivers`: the serial filter's choice,
     // else the first that loads; then opens a session with it and reads its version.
     uint32_t FindDriver(std::string drivers, std::string readerName, std::string filter);
