@@ -27,6 +27,8 @@
 //   pin=<text>                   the user PIN; without it every PIN is accepted
 //   sign_pin=<text>              the PIN of context-specific logins; without it, the user PIN
 //   device_error=<number>        ulDeviceError of C_GetSessionInfo
+//   hang=C_Xxx                   every call of C_Xxx is counted and then never returns, as a
+//                                hung driver's call (repeatable)
 //
 // A failed C_Sign, scripted or not, ends the signing operation, as the standard says.
 //
@@ -37,6 +39,7 @@
 
 #include <dlfcn.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +49,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -141,6 +145,7 @@ struct State {
     bool signPinSet = false;
     std::string signPin;
     CK_ULONG deviceError = 0;
+    std::set<std::string> hangingFunctions;
     // Running state.
     std::map<std::string, std::string> counters;
     bool initialized = false;
@@ -312,6 +317,10 @@ void ScriptLine(State& s, const std::string& line) {
     } else if (key == "pin") {
         s.pinSet = true;
         s.pin = Unescape(value, line);
+    } else if (key == "hang") {
+        if (!KnownFunction(value))
+            ScriptError(line, "unknown function");
+        s.hangingFunctions.insert(value);
     } else if (key == "sign_pin") {
         s.signPinSet = true;
         s.signPin = Unescape(value, line);
@@ -388,6 +397,11 @@ bool Forced(const char* function, CK_RV* rv) {
     long call = Increment(s, std::string("calls.") + function);
     s.counters["trace"] += std::string(function) + ",";
     WriteCounters(s);
+    if (s.hangingFunctions.count(function) != 0) {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::hours(1));
+        }
+    }
     auto nth = s.nthResults.find({function, call});
     if (nth != s.nthResults.end()) {
         *rv = nth->second;
