@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -42,6 +43,21 @@ void CloseFile(LogContext* context) {
         close(context->fileHandle);
         context->fileHandle = -1;
     }
+}
+
+// The log file, or -1. Only a regular file is written: a FIFO would block the program until
+// a reader came, and a device or socket is no log. The open itself never waits.
+int OpenLogFile(const char* name) {
+    const int handle = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (handle < 0) {
+        return -1;
+    }
+    struct stat info;
+    if (fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(handle);
+        return -1;
+    }
+    return handle;
 }
 
 void WriteLine(LogContext* context, std::size_t length) {
@@ -264,8 +280,7 @@ void LogWriterThread(LogContext* context) {
 void LogPrepareFile(LogContext* context) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (context->fileHandle < 0) {
-            context->fileHandle =
-                open(context->outputName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+            context->fileHandle = OpenLogFile(context->outputName);
             if (context->fileHandle < 0) {
                 return;
             }

@@ -1,5 +1,6 @@
 #include "log/Log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -337,6 +339,40 @@ TEST_F(LogFileTest, UnopenableFileDropsRecordsAndRecoversLater) {
     std::string content = ReadFile("Lumidor.log");
     EXPECT_EQ(content.find("lost"), std::string::npos);
     EXPECT_NE(content.find("kept"), std::string::npos);
+}
+
+TEST_F(LogFileTest, OnlyARegularFileIsWrittenAndNothingElseBlocks) {
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+    };
+    int reader = -1;
+    const Case cases[] = {
+        {"FIFO without a reader", [] { ASSERT_EQ(mkfifo("Lumidor.log", 0600), 0); }},
+        {"FIFO with a reader",
+         [&] {
+             ASSERT_EQ(mkfifo("Lumidor.log", 0600), 0);
+             reader = open("Lumidor.log", O_RDONLY | O_NONBLOCK);
+             ASSERT_GE(reader, 0);
+         }},
+        {"link to a device", [] { std::filesystem::create_symlink("/dev/null", "Lumidor.log"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make();
+        // The program goes on without a log.
+        ASSERT_EQ(LogStart(), 0);
+        LogMessage(0, 0, "S", "nowhere");
+        LogStop();
+        EXPECT_FALSE(std::filesystem::is_regular_file("Lumidor.log"));
+        if (reader >= 0) {
+            char byte = 0;
+            EXPECT_LE(read(reader, &byte, 1), 0) << "something was written into the FIFO";
+            close(reader);
+            reader = -1;
+        }
+        std::filesystem::remove("Lumidor.log");
+    }
 }
 
 }  // namespace
