@@ -8,7 +8,6 @@
 // line from standard input (never from the command line or the environment) and runs the
 // signing test on the checked reader. Exit status 0 only when the check, and the test when
 // asked for, succeeded.
-#include <string.h>  // explicit_bzero
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 
 #include "manager/MessageList.h"
 #include "manager/SmartCardManager.h"
+#include "platform/Wipe.h"
 
 namespace {
 
@@ -87,12 +87,6 @@ bool ReadPin(std::string* pin) {
     return any;
 }
 
-void WipePin(std::string* pin) {
-    pin->resize(pin->capacity());
-    explicit_bzero(pin->data(), pin->size());
-    pin->clear();
-}
-
 void PrintField(const char* name, const std::string& value) {
     std::printf("%-18s %s\n", name, value.c_str());
 }
@@ -159,13 +153,13 @@ int Run(int readerIndex, bool test) {
     std::fflush(stdout);
     std::string pin;
     if (!ReadPin(&pin)) {
-        WipePin(&pin);
+        Wipe(pin);
         std::fprintf(stderr, "lumidor-check: nessun PIN sullo standard input\n");
         return kUsageError;
     }
     const std::size_t before = messages.lines.size();
     uint32_t testResult = manager.TestCard(readerIndex, pin);
-    WipePin(&pin);
+    Wipe(pin);
 
     std::printf("\nTest di firma:\n");
     for (std::size_t i = before; i < messages.lines.size(); ++i) {

@@ -16,6 +16,7 @@
 #include "manager/Pkcs11Calls.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
+#include "platform/Wipe.h"
 
 namespace {
 
@@ -32,25 +33,6 @@ constexpr auto kNotForSigning = static_cast<uint32_t>(CKR_KEY_FUNCTION_NOT_PERMI
 constexpr char kTestValue[] = "supercalifragilistixespiralidoso";
 constexpr CK_ULONG kTestValueSize = sizeof kTestValue - 1;
 static_assert(kTestValueSize == 32);
-
-// Overwrites a text's whole buffer in a way the compiler cannot drop, then empties it.
-void Wipe(std::string& text) {
-    text.resize(text.capacity());
-    explicit_bzero(text.data(), text.size());
-    text.clear();
-}
-
-// Wipes a text when the scope ends, whichever path leaves it.
-class WipeOnExit {
-public:
-    explicit WipeOnExit(std::string& text) : m_text(text) {}
-    ~WipeOnExit() { Wipe(m_text); }
-    WipeOnExit(const WipeOnExit&) = delete;
-    WipeOnExit& operator=(const WipeOnExit&) = delete;
-
-private:
-    std::string& m_text;
-};
 
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
     char buffer[512];
