@@ -1,7 +1,9 @@
 #include <json/reader.h>
 
+#include <filesystem>
 #include <fstream>
 #include <ios>
+#include <istream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -13,14 +15,56 @@
 namespace {
 
 constexpr const char* kSource = "CSmartCardManager::InitCardList";
+constexpr const char* kFileName = "cardlist.json";
 constexpr const char* kFileNotFound = "File definizione carte non trovato";
 constexpr const char* kBadVersion = "Versione del file non valida";
 constexpr const char* kBadArray = "Array per sistema operativo non valido";
 
-[[noreturn]] void Reject(const char* message) {
+void Log(const std::string& message) {
     if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "%s", message);
+        LogMessage(0, 0, kSource, "%s", message.c_str());
+}
+
+[[noreturn]] void Reject(const std::string& message) {
+    Log(message);
     throw std::runtime_error(message);
+}
+
+// The catalogue file is missing or unusable as a file: the message, then the reason.
+[[noreturn]] void RejectFile(const std::string& reason) {
+    Log(kFileNotFound);
+    Log(reason);
+    throw std::runtime_error(kFileNotFound);
+}
+
+// Parses a whole catalogue text into `root`; false with the parser's own message in `error`.
+bool Parse(std::istream& stream, Json::Value* root, std::string* error) {
+    Json::CharReaderBuilder builder;
+    try {
+        return Json::parseFromStream(builder, stream, root, error);
+    } catch (const Json::Exception& exception) {
+        *error = exception.what();
+        return false;
+    }
+}
+
+// The same for ./cardlist.json, which must be a regular file: a directory or a FIFO (which
+// would block the start) takes the path of a missing file.
+bool ParseFile(Json::Value* root, std::string* error) {
+    std::error_code status;
+    if (!std::filesystem::is_regular_file(kFileName, status)) {
+        RejectFile(status ? status.message() : std::string(kFileName) + " is not a regular file");
+    }
+    try {
+        std::ifstream file;
+        file.exceptions(std::ios::failbit | std::ios::badbit);
+        file.open(kFileName, std::ios::in);
+        const bool parsed = Parse(file, root, error);
+        file.close();
+        return parsed;
+    } catch (const std::ios_base::failure& failure) {
+        RejectFile(failure.what());
+    }
 }
 
 }  // namespace
@@ -30,32 +74,17 @@ void CSmartCardManager::InitCardList(std::size_t size, const char* text) {
     // A failed parse can leave part of a document behind; never let it mix with an
     // earlier catalogue.
     m_cardList = Json::Value();
-    Json::CharReaderBuilder builder;
-    std::string errors;
-
+    std::string error;
     if (text != nullptr) {
         std::istringstream stream(std::string(text, size));
-        m_cardListParsed = Json::parseFromStream(builder, stream, &m_cardList, &errors);
+        m_cardListParsed = Parse(stream, &m_cardList, &error);
     } else {
-        try {
-            std::ifstream file;
-            file.exceptions(std::ios::failbit | std::ios::badbit);
-            file.open("cardlist.json", std::ios::in);
-            try {
-                m_cardListParsed = Json::parseFromStream(builder, file, &m_cardList, &errors);
-            } catch (const Json::Exception& error) {
-                // The checks below still decide whether what was read is usable.
-                if (g_logLevel >= 1)
-                    LogMessage(0, 0, kSource, "%s", error.what());
-            }
-            file.close();
-        } catch (const std::ios_base::failure& error) {
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "%s", kFileNotFound);
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "%s", error.what());
-            throw std::runtime_error(kFileNotFound);
-        }
+        m_cardListParsed = ParseFile(&m_cardList, &error);
+    }
+    // A text cut short would otherwise load with its half-read entries.
+    if (!m_cardListParsed) {
+        m_cardList = Json::Value();
+        Reject(error);
     }
 
     // A root that is not an object makes these lookups raise jsoncpp's own error.

@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "CatalogueTestSupport.h"
 #include "catalogue/EmbeddedCatalogue.h"
@@ -18,16 +24,42 @@ constexpr const char* kNotFound = "File definizione carte non trovato";
 constexpr const char* kBadVersion = "Versione del file non valida";
 constexpr const char* kBadArray = "Array per sistema operativo non valido";
 
+// The parser's own message for a text it refuses, as the loader raises it.
+std::string ParserMessage(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    Json::Value root;
+    std::string errors;
+    std::istringstream stream(text);
+    try {
+        Json::parseFromStream(builder, stream, &root, &errors);
+    } catch (const Json::Exception& error) {
+        return error.what();
+    }
+    return errors;
+}
+
+// The log writes a record's line ends as blanks.
+std::string AsLogged(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
+constexpr const char* kParserMessage = "(the parser's message)";
+
 struct LoadCase {
     const char* name;
     const char* text;
-    const char* error;  // null: the text loads
+    const char* error;  // null: the text loads; kParserMessage: the parser refuses it
 };
 
 const LoadCase kLoadCases[] = {
     {"MinimalWithEmptyArray", R"({"version":"1","linux":[]})", nullptr},
     {"Comments",
-     "// line comment\n{/* block */\"version\":\"2\", // after\n\"linux\":[/* none */]}\n// end",
+     "// line comment\n{/* block */\"version\":\"2\", // after\n\"linux\":[] /* none */}\n// end",
      nullptr},
     {"OtherSystemsHoldAnything", R"({"version":"1","windows":{},"osx":7,"linux":[]})", nullptr},
     {"LaterDuplicateCounts", R"({"version":"","version":"3","linux":{},"linux":[]})", nullptr},
@@ -35,9 +67,12 @@ const LoadCase kLoadCases[] = {
     {"EmptyVersion", R"({"version":"","linux":[]})", kBadVersion},
     {"NumericVersion", R"({"version":1,"linux":[]})", kBadVersion},
     {"MissingVersion", R"({"linux":[]})", kBadVersion},
-    {"NotJson", "this is no catalogue", kBadVersion},
-    {"EmptyText", "", kBadVersion},
-    {"SingleQuotes", R"({'version':'1','linux':[]})", kBadVersion},
+    {"NotJson", "this is no catalogue", kParserMessage},
+    {"EmptyText", "", kParserMessage},
+    {"SingleQuotes", R"({'version':'1','linux':[]})", kParserMessage},
+    {"CutInsideAnEntry", R"({"version":"1","linux":[{"type":"CCID","atr":"3B00"},{"type":"CC)",
+     kParserMessage},
+    {"CutAfterAnEntry", R"({"version":"1","linux":[{"type":"CCID","atr":"3B00"})", kParserMessage},
     {"ArrayIsObject", R"({"version":"1","linux":{}})", kBadArray},
     // Only this system's array is checked.
     {"ArrayMissing", R"({"version":"1","windows":[],"osx":[]})", kBadArray},
@@ -54,13 +89,20 @@ TEST_P(CardListLoad, AcceptsOrRejectsWithLoggedMessage) {
         EXPECT_FALSE(m.manager->m_cardList["version"].asString().empty());
         return;
     }
+    const std::string expected = c.error == kParserMessage ? ParserMessage(c.text) : c.error;
+    ASSERT_FALSE(expected.empty());
     try {
         m.Load(c.text);
         ADD_FAILURE() << "loaded";
     } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), c.error);
+        EXPECT_EQ(error.what(), expected);
     }
-    EXPECT_TRUE(LogHasRecord(m.StopAndReadLog(), kSource, c.error));
+    if (c.error == kParserMessage) {
+        // Nothing of a refused text stays loaded.
+        EXPECT_FALSE(m.manager->m_cardListParsed);
+        EXPECT_FALSE(m.manager->m_cardList.isMember("linux"));
+    }
+    EXPECT_TRUE(LogHasRecord(m.StopAndReadLog(), kSource, AsLogged(expected)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CardListLoad, ::testing::ValuesIn(kLoadCases),
@@ -107,39 +149,42 @@ std::string DeeplyNested() {
            R"(,"version":"1","linux":[]})";
 }
 
-std::string ParserError(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    Json::Value root;
-    std::string errors;
-    std::istringstream stream(text);
-    try {
-        Json::parseFromStream(builder, stream, &root, &errors);
-    } catch (const Json::Exception& error) {
-        return error.what();
+TEST(CardList, ParserErrorIsRaisedAndLoggedForTextAndFile) {
+    const std::string message = ParserMessage(DeeplyNested());
+    ASSERT_FALSE(message.empty());
+    for (bool fromFile : {false, true}) {
+        SCOPED_TRACE(fromFile ? "file" : "text");
+        ManagerInTempDir m;
+        WriteFile("cardlist.json", DeeplyNested());
+        try {
+            if (fromFile) {
+                m.manager->InitCardList(0, nullptr);
+            } else {
+                m.Load(DeeplyNested());
+            }
+            ADD_FAILURE() << "loaded";
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ(error.what(), message);
+        }
+        const std::string log = m.StopAndReadLog();
+        EXPECT_TRUE(LogHasRecord(log, kSource, AsLogged(message)));
+        EXPECT_FALSE(LogHasRecord(log, kSource, kBadVersion));
     }
-    return {};
 }
 
-TEST(CardList, ParserErrorInEmbeddedTextPropagates) {
+TEST(CardList, ProductCatalogueCutShortIsRefused) {
+    const std::string catalogue = ProgramCatalogue();
     ManagerInTempDir m;
-    ASSERT_FALSE(ParserError(DeeplyNested()).empty());
-    EXPECT_THROW(m.Load(DeeplyNested()), Json::Exception);
-}
-
-TEST(CardList, ParserErrorInFileIsLoggedAndChecksDecide) {
-    ManagerInTempDir m;
-    const std::string parserError = ParserError(DeeplyNested());
-    ASSERT_FALSE(parserError.empty());
-    WriteFile("cardlist.json", DeeplyNested());
-    try {
-        m.manager->InitCardList(0, nullptr);
-        ADD_FAILURE() << "loaded";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), kBadVersion);
-    }
-    const std::string log = m.StopAndReadLog();
-    EXPECT_TRUE(LogHasRecord(log, kSource, parserError));
-    EXPECT_TRUE(LogHasRecord(log, kSource, kBadVersion));
+    // Cut in the middle of the second "linux" entry.
+    const std::size_t linux = catalogue.find("\"linux\"");
+    ASSERT_NE(linux, std::string::npos);
+    const std::size_t cut =
+        catalogue.find("\"atr\"", catalogue.find("\n", catalogue.find("\n", linux) + 1));
+    ASSERT_NE(cut, std::string::npos);
+    EXPECT_THROW(m.manager->InitCardList(cut, catalogue.data()), std::runtime_error);
+    EXPECT_FALSE(m.manager->m_cardListParsed);
+    // Its first, complete entries are not kept either.
+    EXPECT_FALSE(m.manager->m_cardList.isMember("linux"));
 }
 
 TEST(CardList, NullTextReadsFileFromCurrentDirectory) {
@@ -167,6 +212,31 @@ TEST(CardList, MissingFileIsReportedWithStreamError) {
     std::size_t first = log.find(column);
     ASSERT_NE(first, std::string::npos);
     EXPECT_NE(log.find(column, first + column.size()), std::string::npos);
+}
+
+TEST(CardList, CatalogueFileThatIsNoRegularFileIsNotFound) {
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"directory", [] { std::filesystem::create_directory("cardlist.json"); }},
+        // Opening a FIFO without a writer would wait for ever.
+        {"FIFO", [] { ASSERT_EQ(mkfifo("cardlist.json", 0600), 0); }},
+        {"link to a device", [] { std::filesystem::create_symlink("/dev/zero", "cardlist.json"); }},
+    };
+    for (const auto& [what, make] : cases) {
+        SCOPED_TRACE(what);
+        ManagerInTempDir m;
+        std::filesystem::remove_all(
+            "cardlist.json");  // placed there for the constructor in some builds
+        make();
+        try {
+            m.manager->InitCardList(0, nullptr);
+            ADD_FAILURE() << "loaded";
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), kNotFound);
+        }
+        const std::string log = m.StopAndReadLog();
+        EXPECT_TRUE(LogHasRecord(log, kSource, kNotFound));
+        EXPECT_FALSE(LogHasRecord(log, kSource, kBadVersion));
+    }
 }
 
 TEST(CardList, ConstructorPrefersEmbeddedCatalogueOverFile) {
