@@ -9,8 +9,6 @@ bool CLumidorApp::InitInstance() {
     // A catalogue that cannot be loaded throws out of the window's construction: the
     // program then ends before any window is shown (Run reports the message).
     CLumidorDlg dialog;
-    m_pMainWnd = &dialog;
     dialog.DoModal();
-    m_pMainWnd = nullptr;
     return false;
 }

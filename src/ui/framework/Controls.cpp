@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QThread>
-#include <QVariant>
 
 namespace {
 
@@ -20,10 +19,6 @@ std::string FromQ(const QString& text) {
 }
 
 }  // namespace
-
-int CWnd::GetDlgCtrlID() const {
-    return m_widget ? m_widget->property("controlId").toInt() : 0;
-}
 
 void CWnd::SetWindowText(const std::string& text) {
     QWidget* widget = m_widget;
@@ -68,12 +63,6 @@ void CWnd::EnableWindow(bool enable) {
 
 bool CWnd::IsWindowEnabled() const {
     return m_widget && m_widget->isEnabled();
-}
-
-void CEdit::SetLimitText(int characters) {
-    if (auto* edit = qobject_cast<QLineEdit*>(m_widget.data())) {
-        edit->setMaxLength(characters);
-    }
 }
 
 QComboBox* CComboBox::Box() const {

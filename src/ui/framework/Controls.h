@@ -22,7 +22,6 @@ public:
 
     void Attach(QWidget* widget) { m_widget = widget; }
     QWidget* GetWidget() const { return m_widget; }
-    int GetDlgCtrlID() const;
 
     void SetWindowText(const std::string& text);
     std::string GetWindowText() const;
@@ -33,13 +32,8 @@ protected:
     QPointer<QWidget> m_widget;
 };
 
-class CStatic : public CWnd {};
 class CButton : public CWnd {};
-
-class CEdit : public CWnd {
-public:
-    void SetLimitText(int characters);
-};
+class CEdit : public CWnd {};
 
 // A drop-down combo box with an edit field. Like its Windows model, adding items never
 // changes the selection: an empty box gets no selection from its first item.

@@ -337,7 +337,6 @@ bool CDialogEx::Build(QWidget* owner) {
             }
         }
         created->setGeometry(place);
-        created->setProperty("controlId", control.id);
         if (control.id != -1) {
             created->setObjectName(QStringLiteral("control%1").arg(control.id));
             m_controls.emplace_back(control.id, created);
@@ -534,24 +533,8 @@ void CDialogEx::OnCancel() {
 }
 
 void CDialogEx::OnSysCommand(unsigned id, intptr_t) {
-    if (!m_widget) {
-        return;
-    }
-    switch (id & 0xFFF0) {
-        case SC_CLOSE:
-            OnCommand(Notification::Clicked, IDCANCEL);
-            break;
-        case SC_MINIMIZE:
-            m_widget->showMinimized();
-            break;
-        case SC_MAXIMIZE:
-            m_widget->showMaximized();
-            break;
-        case SC_RESTORE:
-            m_widget->showNormal();
-            break;
-        default:
-            break;
+    if ((id & 0xFFF0) == SC_CLOSE) {
+        OnCommand(Notification::Clicked, IDCANCEL);
     }
 }
 

@@ -19,11 +19,8 @@ class DialogWidget;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 
-// Standard system commands (the window's own menu and frame).
-constexpr unsigned SC_MINIMIZE = 0xF020;
-constexpr unsigned SC_MAXIMIZE = 0xF030;
+// The system command of the window's close box.
 constexpr unsigned SC_CLOSE = 0xF060;
-constexpr unsigned SC_RESTORE = 0xF120;
 
 // ---- Message maps: static tables that route control notifications to member handlers ----
 
@@ -130,7 +127,6 @@ public:
     void SetIcon(const QIcon& icon, bool bigIcon);
     void CenterWindow();
 
-    int GetTemplateId() const { return m_templateId; }
     QDialog* GetWidget() const;
 
     // Routes a notification of control `id` through the message maps; the fall-backs for
@@ -155,7 +151,7 @@ protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     virtual void OnOK();
     virtual void OnCancel();
-    // Standard processing of the system commands: close, minimise, maximise, restore.
+    // Standard processing of the system commands: close ends the dialog as Cancel does.
     void OnSysCommand(unsigned id, intptr_t param);
 
 private:

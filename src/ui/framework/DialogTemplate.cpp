@@ -43,24 +43,14 @@ int Number(const std::string& field, int lineNumber) {
 
 unsigned Styles(const std::string& field, int lineNumber) {
     static const std::pair<const char*, unsigned> names[] = {
-        {"caption", kStyleCaption},
-        {"sysmenu", kStyleSysMenu},
-        {"minimizebox", kStyleMinimizeBox},
-        {"sizing", kStyleSizing},
-        {"appwindow", kStyleAppWindow},
-        {"modalframe", kStyleModalFrame},
-        {"right", kStyleRight},
-        {"center", kStyleCenter},
-        {"vcenter", kStyleVCenter},
-        {"sunken", kStyleSunken},
-        {"readonly", kStyleReadOnly},
-        {"password", kStylePassword},
-        {"border", kStyleBorder},
-        {"dropdown", kStyleDropDown},
-        {"vscroll", kStyleVScroll},
-        {"hscroll", kStyleHScroll},
-        {"noselect", kStyleNoSelect},
-        {"default", kStyleDefault},
+        {"caption", kStyleCaption},         {"sysmenu", kStyleSysMenu},
+        {"minimizebox", kStyleMinimizeBox}, {"sizing", kStyleSizing},
+        {"appwindow", kStyleAppWindow},     {"right", kStyleRight},
+        {"center", kStyleCenter},           {"vcenter", kStyleVCenter},
+        {"sunken", kStyleSunken},           {"readonly", kStyleReadOnly},
+        {"password", kStylePassword},       {"border", kStyleBorder},
+        {"dropdown", kStyleDropDown},       {"vscroll", kStyleVScroll},
+        {"noselect", kStyleNoSelect},       {"default", kStyleDefault},
     };
     if (field == "-") {
         return 0;

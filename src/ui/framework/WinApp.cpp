@@ -4,24 +4,6 @@
 #include <cstdio>
 #include <exception>
 
-namespace {
-CWinApp* g_app = nullptr;
-}
-
-CWinApp::CWinApp() {
-    g_app = this;
-}
-
-CWinApp::~CWinApp() {
-    if (g_app == this) {
-        g_app = nullptr;
-    }
-}
-
-CWinApp* AfxGetApp() {
-    return g_app;
-}
-
 bool CWinApp::InitInstance() {
     return false;
 }
