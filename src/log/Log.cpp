@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/SystemText.h"
 
@@ -28,6 +30,24 @@ constexpr int32_t kTextWidth = 256;
 constexpr int kBatchSize = 5;
 constexpr int kFormatLimit = 65535;
 constexpr auto kStopWait = std::chrono::milliseconds(2000);
+
+// LogStop may run while other threads still log: a program that ends at once (on a signal,
+// or when its window is closed during a hung driver call) stops the log from one thread
+// while another may be anywhere. So the running context is read and written atomically,
+// and LogStop frees it only once no LogMessage is under way.
+std::atomic_ref<LogContext*> RunningContext() {
+    return std::atomic_ref<LogContext*>(g_logContext);
+}
+
+std::atomic<int> g_messagesUnderWay{0};
+
+class MessageUnderWay {
+public:
+    MessageUnderWay() { ++g_messagesUnderWay; }
+    ~MessageUnderWay() { --g_messagesUnderWay; }
+    MessageUnderWay(const MessageUnderWay&) = delete;
+    MessageUnderWay& operator=(const MessageUnderWay&) = delete;
+};
 
 std::size_t LineLength(const LogContext* context) {
     return std::strlen(context->logName) + static_cast<std::size_t>(context->textWidth) + 78;
@@ -137,7 +157,7 @@ void LogDestroyContext(LogContext* context) {
 }
 
 int LogStart() {
-    if (g_logContext != nullptr) {
+    if (RunningContext().load() != nullptr) {
         return -1;
     }
     LogContext* context = LogCreateContext();
@@ -156,32 +176,41 @@ int LogStart() {
         context->lineBuffer[length] = '\0';
         WriteLine(context, length);
     }
-    g_logContext = context;
+    RunningContext().store(context);
     g_logLevel = 3;
     return 0;
 }
 
 void LogStop() {
-    LogContext* context = g_logContext;
+    LogContext* context = RunningContext().exchange(nullptr);
     if (context == nullptr) {
         return;
     }
-    g_logContext = nullptr;
     // The writer drains the whole queue before it ends; only what is still unwritten
     // when the wait runs out is lost.
     context->stopRequested = 1;
     context->wakeSemaphore.release();
-    if (context->writerEnded.try_acquire_for(kStopWait)) {
-        context->writerThread.join();
-        LogDestroyContext(context);
-    } else {
+    if (!context->writerEnded.try_acquire_for(kStopWait)) {
         // Never free what a running writer may still touch: leak the context instead.
         context->writerThread.detach();
+        return;
     }
+    context->writerThread.join();
+    // A LogMessage that took the context before it was cleared may still be using it. One
+    // that starts now finds no context and leaves at once, so the count soon drops to 0.
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+    while (g_messagesUnderWay != 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return;  // the context is left to the process's end
+        }
+        std::this_thread::yield();
+    }
+    LogDestroyContext(context);
 }
 
 int LogMessage(int32_t code, uint32_t withSystemText, const char* source, const char* format, ...) {
-    LogContext* context = g_logContext;
+    MessageUnderWay underWay;
+    LogContext* context = RunningContext().load();
     if (context == nullptr) {
         return 0;
     }

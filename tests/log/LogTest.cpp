@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -186,6 +189,27 @@ TEST_F(LogFileTest, LongMessageIsCutAt65535Characters) {
     EXPECT_EQ(CountOccurrences(lines.back(), "x"), 65535u % 256u);
 }
 
+// Per thread, how many of its records ("thread T record I") the file holds; -1 for a thread
+// whose records are not 0, 1, 2... in order, each once.
+std::map<int, int> RecordsPerThread(const std::string& content) {
+    std::map<int, int> next;
+    for (const std::string& line : SplitLines(content)) {
+        int t = -1;
+        int i = -1;
+        std::size_t at = line.find("|thread ");
+        if (at == std::string::npos) {
+            continue;
+        }
+        if (std::sscanf(line.c_str() + at, "|thread %d record %d", &t, &i) != 2 || next[t] < 0 ||
+            i != next[t]) {
+            next[t] = -1;
+        } else {
+            next[t] = i + 1;
+        }
+    }
+    return next;
+}
+
 TEST_F(LogFileTest, ManyThreadsKeepEveryRecordOnceAndInOrder) {
     ASSERT_EQ(LogStart(), 0);
     constexpr int kThreads = 4;
@@ -203,20 +227,49 @@ TEST_F(LogFileTest, ManyThreadsKeepEveryRecordOnceAndInOrder) {
     }
     LogStop();
 
-    std::map<int, int> next;
-    for (const std::string& line : SplitLines(ReadFile("Lumidor.log"))) {
-        int t = -1;
-        int i = -1;
-        std::size_t at = line.find("|thread ");
-        if (at == std::string::npos) {
-            continue;
-        }
-        ASSERT_EQ(std::sscanf(line.c_str() + at, "|thread %d record %d", &t, &i), 2);
-        ASSERT_EQ(i, next[t]) << "thread " << t;
-        next[t] = i + 1;
-    }
+    std::map<int, int> records = RecordsPerThread(ReadFile("Lumidor.log"));
     for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(next[t], kPerThread);
+        EXPECT_EQ(records[t], kPerThread) << "thread " << t;
+    }
+}
+
+TEST_F(LogFileTest, StopWhileOtherThreadsLogKeepsEveryRecordLoggedBeforeIt) {
+    // As when a program ends at once on a signal while its other threads go on.
+    ASSERT_EQ(LogStart(), 0);
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 3000;
+    std::array<std::atomic<int>, kThreads> logged{};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &logged] {
+            for (int i = 0; i < kPerThread; ++i) {
+                LogMessage(0, 0, "S", "thread %d record %d", t, i);
+                logged[t] = i + 1;
+            }
+        });
+    }
+    auto fewest = [&] {
+        int least = kPerThread;
+        for (const std::atomic<int>& count : logged) {
+            least = std::min(least, count.load());
+        }
+        return least;
+    };
+    while (fewest() < kPerThread / 6) {
+        std::this_thread::yield();
+    }
+    std::array<int, kThreads> beforeStop{};
+    for (int t = 0; t < kThreads; ++t) {
+        beforeStop[t] = logged[t];
+    }
+    LogStop();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+
+    std::map<int, int> records = RecordsPerThread(ReadFile("Lumidor.log"));
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_GE(records[t], beforeStop[t]) << "thread " << t;
     }
 }
 
