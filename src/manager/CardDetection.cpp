@@ -26,6 +26,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     m_driverInUse.clear();
     m_driverPath.clear();
     m_driverVersion.clear();
+    ClearTokenFields();
 
     uint32_t result = CheckReaderIndex(readerIndex, kSource);
     if (result != 0) {

@@ -3,6 +3,7 @@
 #include "manager/StatusText.h"
 
 uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
+    ClearTokenFields();
     if (driverIndex < 0 || static_cast<std::size_t>(driverIndex) >= m_drivers.size()) {
         if (g_logLevel >= 1) {
             LogMessage(0, 0, "CSmartCardManager::CheckDriver", "No valid driver index.");
@@ -17,6 +18,7 @@ uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
 
 uint32_t CSmartCardManager::DriverTest(std::string driverName, std::string readerName) {
     const char* source = "CSmartCardManager::DriverTest";
+    ClearTokenFields();
     uint32_t loadError = ProbeDrivers(driverName, source, false);
     if (loadError != 0) {
         return loadError;

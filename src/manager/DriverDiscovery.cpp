@@ -1,7 +1,6 @@
 #include <json/reader.h>
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 #include <sstream>
 
@@ -94,17 +93,16 @@ void CSmartCardManager::ApplySerialFilter(const std::string& filter) {
 }
 
 uint32_t CSmartCardManager::OpenDriverInUse(const std::string& readerName) {
-    // A module that yields no function list is a failure. One that does not load fails with
-    // the loader's own reason (not found, not loadable, ...), taken before the entry-point
-    // lookup replaces it.
     ModuleHandle module = UpdateFileInfo();
-    const uint32_t loadError = module == nullptr ? ModuleLastError() : 0;
+    if (module == nullptr) {
+        // The loader's own reason (not found, not loadable, ...), read before anything else
+        // can replace it.
+        return ReportNoFunctionList(m_driverInUse, ModuleLastError());
+    }
     uint32_t result = 0;
     CK_FUNCTION_LIST* functionList = GetFunctionList(module, m_driverInUse, &result);
     if (functionList != nullptr) {
         result = OpenCardSession(functionList, m_driverInUse, readerName);
-    } else if (module == nullptr) {
-        result = loadError;
     }
     ReleaseModule(module);
     return result;
@@ -113,8 +111,7 @@ uint32_t CSmartCardManager::OpenDriverInUse(const std::string& readerName) {
 uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerName,
                                        std::string filter) {
     m_drivers.clear();
-    m_filterDriver.clear();
-    std::memset(&m_tokenInfo, 0, sizeof m_tokenInfo);
+    ClearTokenFields();
 
     uint32_t result = ProbeDrivers(drivers, kSource, true);
     if (result != 0 && drivers.find(',') == std::string::npos) {
@@ -126,13 +123,9 @@ uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerNa
 
     bool chosenByFilter = false;
     for (const std::string& entry : m_drivers) {
+        // A trial: what it reads of the token is what the serial filter looks at.
         m_driverInUse = entry;
-        ModuleHandle module = UpdateFileInfo();
-        CK_FUNCTION_LIST* functionList = GetFunctionList(module, entry);
-        if (functionList != nullptr) {
-            result = OpenCardSession(functionList, entry, readerName);
-        }
-        ReleaseModule(module);
+        OpenDriverInUse(readerName);
         if (!filter.empty()) {
             ApplySerialFilter(filter);
             if (!m_filterDriver.empty()) {

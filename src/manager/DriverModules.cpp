@@ -1,6 +1,8 @@
 #include <cstdio>
+#include <cstring>
 
 #include "log/Log.h"
+#include "manager/Pkcs11Calls.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
 #include "platform/ModuleLoader.h"
@@ -30,8 +32,49 @@ std::vector<std::string> DriverNames(const std::string& drivers) {
     return names;
 }
 
-unsigned int Hex(CK_RV rv) {
-    return static_cast<unsigned int>(rv);
+// How reading a module's version from its C_GetInfo ended.
+enum class VersionResult { Found, None, NotLoaded };
+
+// C_GetInfo's libraryVersion of the module at `path` (major.minor.0.0), initialising the
+// module first when it insists on it.
+VersionResult LibraryVersion(const std::string& path, uint16_t version[4]) {
+    ModuleHandle module = LoadDriverModule(path);
+    if (module == nullptr) {
+        return VersionResult::NotLoaded;
+    }
+    auto getFunctionList =
+        reinterpret_cast<CK_C_GetFunctionList>(ModuleEntryPoint(module, "C_GetFunctionList"));
+    CK_FUNCTION_LIST* list = nullptr;
+    CK_RV rv = CKR_FUNCTION_NOT_SUPPORTED;
+    if (getFunctionList != nullptr && Call("C_GetFunctionList", getFunctionList, &list) == CKR_OK &&
+        list != nullptr) {
+        CK_INFO info;
+        std::memset(&info, 0, sizeof info);
+        rv = MODULE_CALL(list, C_GetInfo, &info);
+        if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
+            CK_RV initialized = MODULE_CALL(list, C_Initialize, nullptr);
+            if (initialized == CKR_OK || initialized == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+                rv = MODULE_CALL(list, C_GetInfo, &info);
+            }
+        }
+        if (rv == CKR_OK) {
+            version[0] = info.libraryVersion.major;
+            version[1] = info.libraryVersion.minor;
+            version[2] = 0;
+            version[3] = 0;
+        }
+    }
+    ReleaseModule(module);
+    return rv == CKR_OK ? VersionResult::Found : VersionResult::None;
+}
+
+// The file version of the module at `path`: the numeric suffix of its file name, else what
+// its C_GetInfo tells.
+VersionResult ModuleVersion(const std::string& path, uint16_t version[4]) {
+    if (ModuleFileVersion(path, version)) {
+        return VersionResult::Found;
+    }
+    return LibraryVersion(path, version);
 }
 
 }  // namespace
@@ -46,7 +89,7 @@ uint32_t CSmartCardManager::ProbeDrivers(const std::string& drivers, const char*
         if (g_logLevel >= 1)
             LogMessage(0, 0, source, "Try loading '%s' module...", name.c_str());
         ReleaseModule(previous);
-        previous = LoadModule(name);
+        previous = LoadDriverModule(name);
         if (previous != nullptr) {
             if (m_statusList != nullptr) {
                 AddStatusLine(m_statusList, FormatErrorStatus(0, name.c_str(), 322));
@@ -78,7 +121,7 @@ ModuleHandle CSmartCardManager::UpdateFileInfo() {
     if (g_logLevel >= 1)
         LogMessage(0, 0, "CSmartCardManager::UpdateFileInfo", "Verifying module '%s'.",
                    m_driverInUse.c_str());
-    ModuleHandle module = LoadModule(m_driverInUse);
+    ModuleHandle module = LoadDriverModule(m_driverInUse);
     if (module != nullptr) {
         std::string path = ModuleFilePath(module);
         if (!path.empty()) {
@@ -86,6 +129,17 @@ ModuleHandle CSmartCardManager::UpdateFileInfo() {
         }
     }
     return module;
+}
+
+uint32_t CSmartCardManager::ReportNoFunctionList(const std::string& name, uint32_t loaderError) {
+    if (g_logLevel >= 1)
+        LogMessage(static_cast<int32_t>(loaderError), 1, "CSmartCardManager::GetFunctionList",
+                   "Unable to find C_GetFunctionList function.");
+    if (m_statusList != nullptr) {
+        AddStatusLine(m_statusList,
+                      FormatErrorStatus(loaderError, name.c_str(), kNoEntryPointTemplate));
+    }
+    return loaderError;
 }
 
 CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const std::string& name,
@@ -98,43 +152,25 @@ CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const 
     auto getFunctionList =
         reinterpret_cast<CK_C_GetFunctionList>(ModuleEntryPoint(module, "C_GetFunctionList"));
     if (getFunctionList == nullptr) {
-        code = ModuleLastError();
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 1, source,
-                       "Unable to find C_GetFunctionList function.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList,
-                          FormatErrorStatus(code, name.c_str(), kNoEntryPointTemplate));
-        }
+        code = ReportNoFunctionList(name, ModuleLastError());
         return nullptr;
     }
 
     CK_FUNCTION_LIST* list = nullptr;
-    CK_RV rv = getFunctionList(&list);
+    CK_RV rv = Call("C_GetFunctionList", getFunctionList, &list);
     // A module that answers CKR_OK without a list, or without C_Initialize, is as broken as
     // one that fails: calling through it would crash the program.
     if (rv == CKR_OK && (list == nullptr || list->C_Initialize == nullptr)) {
         rv = CKR_GENERAL_ERROR;
     }
     if (rv != CKR_OK) {
-        code = static_cast<uint32_t>(rv);
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, source, "C_GetFunctionList error: 0x%X.",
-                       Hex(rv));
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatStatus(code, name.c_str(), "C_GetFunctionList", 320));
-        }
+        code = ReportCallFailure(m_statusList, source, name, "C_GetFunctionList", rv);
         return nullptr;
     }
 
-    rv = list->C_Initialize(nullptr);
+    rv = MODULE_CALL(list, C_Initialize, nullptr);
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-        code = static_cast<uint32_t>(rv);
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, source, "C_Initialize error: 0x%X.", Hex(rv));
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatStatus(code, name.c_str(), "C_Initialize", 320));
-        }
+        code = ReportCallFailure(m_statusList, source, name, "C_Initialize", rv);
         return nullptr;
     }
     return list;
@@ -145,17 +181,17 @@ void CSmartCardManager::ReadDriverVersion(const char* source, uint32_t code) {
         return;
     }
     uint16_t version[4] = {0, 0, 0, 0};
-    switch (ModuleFileVersion(m_driverPath, version)) {
-        case ModuleVersionResult::Found: {
+    switch (ModuleVersion(m_driverPath, version)) {
+        case VersionResult::Found: {
             char text[32];
             std::snprintf(text, sizeof text, "%d.%d.%d.%d", version[0], version[1], version[2],
                           version[3]);
             m_driverVersion = text;
             break;
         }
-        case ModuleVersionResult::None:
+        case VersionResult::None:
             break;
-        case ModuleVersionResult::Failed:
+        case VersionResult::NotLoaded:
             if (g_logLevel >= 1)
                 LogMessage(static_cast<int32_t>(code), 0, source, "GetFileVersionInfo error: 0x%X.",
                            ModuleLastError());

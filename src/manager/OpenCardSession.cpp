@@ -23,17 +23,6 @@ void SlotDescription(const CK_SLOT_INFO& info, char description[65]) {
 
 }  // namespace
 
-uint32_t ReportCallFailure(IMessageList* list, const char* source, const std::string& driverName,
-                           const char* function, CK_RV rv) {
-    auto code = static_cast<uint32_t>(rv);
-    if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(code), 0, source, "%s error: 0x%X.", function, code);
-    if (list != nullptr) {
-        AddStatusLine(list, FormatStatus(code, driverName.c_str(), function, 320));
-    }
-    return code;
-}
-
 uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
                                             const std::string& driverName,
                                             const std::string& readerName, const char* source) {
@@ -46,7 +35,7 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
     CK_ULONG count = 0;
     for (int attempt = 0;; ++attempt) {
         count = 0;
-        CK_RV rv = Call(functionList->C_GetSlotList, CK_TRUE, nullptr, &count);
+        CK_RV rv = MODULE_CALL(functionList, C_GetSlotList, CK_TRUE, nullptr, &count);
         if (rv != CKR_OK) {
             return fail("C_GetSlotList", rv);
         }
@@ -61,7 +50,7 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
                 return fail("C_GetSlotList", CKR_HOST_MEMORY);
             }
             CK_ULONG listed = count;
-            rv = Call(functionList->C_GetSlotList, CK_TRUE, slots.data(), &listed);
+            rv = MODULE_CALL(functionList, C_GetSlotList, CK_TRUE, slots.data(), &listed);
             // More ids than there is room for cannot have been written: never read past it.
             if (rv == CKR_OK && listed > count) {
                 rv = CKR_BUFFER_TOO_SMALL;
@@ -96,7 +85,7 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_SLOT_INFO info;
         std::memset(&info, 0, sizeof info);
-        CK_RV rv = Call(functionList->C_GetSlotInfo, slots[i], &info);
+        CK_RV rv = MODULE_CALL(functionList, C_GetSlotInfo, slots[i], &info);
         if (rv != CKR_OK) {
             return fail("C_GetSlotList", rv);
         }
@@ -127,17 +116,17 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
         return chosen;
     }
 
-    CK_RV rv = Call(functionList->C_GetTokenInfo, m_slotId, &m_tokenInfo);
+    CK_RV rv = MODULE_CALL(functionList, C_GetTokenInfo, m_slotId, &m_tokenInfo);
     if (rv != CKR_OK) {
         return fail("C_GetTokenInfo", rv);
     }
 
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-    rv = Call(functionList->C_OpenSession, m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
-              static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
+    rv = MODULE_CALL(functionList, C_OpenSession, m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
+                     static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
     if (rv != CKR_OK) {
         return fail("C_OpenSession", rv);
     }
-    Call(functionList->C_CloseSession, session);
+    MODULE_CALL(functionList, C_CloseSession, session);
     return 0;
 }

@@ -58,12 +58,12 @@ void Report(IMessageList* list, uint32_t code, const std::string& text) {
 }
 
 // The bytes of a fixed-size attribute buffer that the module filled; none when it did not
-// return the attribute.
+// return the attribute, or tells a length the buffer cannot have held.
 std::size_t ReturnedLength(const CK_ATTRIBUTE& attribute) {
-    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION || attribute.ulValueLen > kKeyTextSize) {
         return 0;
     }
-    return attribute.ulValueLen < kKeyTextSize ? attribute.ulValueLen : kKeyTextSize;
+    return attribute.ulValueLen;
 }
 
 // The mechanism that signs with a key of this type, or false when the test has none.
@@ -81,9 +81,9 @@ bool SigningMechanism(CK_KEY_TYPE type, CK_MECHANISM_TYPE* mechanism) {
 }
 
 // Answers that mean the PIN was refused, and may have cost one of its tries.
-bool IsPinFailure(CK_RV rv) {
-    return rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LEN_RANGE || rv == CKR_PIN_LOCKED ||
-           rv == CKR_PIN_EXPIRED;
+bool IsPinFailure(uint32_t code) {
+    return code == CKR_PIN_INCORRECT || code == CKR_PIN_LEN_RANGE || code == CKR_PIN_LOCKED ||
+           code == CKR_PIN_EXPIRED;
 }
 
 const char* SignatureExplanation(uint32_t result) {
@@ -142,7 +142,7 @@ const char* StepFunction(SignStep step) {
 }
 
 struct SignAttempt {
-    CK_RV rv = CKR_OK;
+    uint32_t code = 0;
     SignStep step = SignStep::Sign;
 };
 
@@ -180,12 +180,12 @@ private:
     uint32_t Fail(const char* function, CK_RV rv) {
         return ReportCallFailure(m_manager.m_statusList, kSource, m_module, function, rv);
     }
-    CK_RV Login(CK_USER_TYPE user);
+    uint32_t Login(CK_USER_TYPE user);
     PrivateKey ReadKey(CK_OBJECT_HANDLE handle);
     KeyOutcome TryKey(const PrivateKey& key);
     KeyOutcome SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
     SignAttempt Attempt(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
-    CK_RV ContextLogin();
+    uint32_t ContextLogin();
     CK_RV SignOnce();
     void LogSessionInformation(uint32_t code);
     void ReportKey(const PrivateKey& key, const KeyOutcome& outcome);
@@ -200,16 +200,16 @@ private:
     bool m_loggedIn = false;
     // The PIN failure of a context-specific login: later keys present no PIN at all, so
     // that a signature PIN unlike the user PIN costs at most one try.
-    CK_RV m_contextLoginFailure = CKR_OK;
+    uint32_t m_contextLoginFailure = 0;
     std::vector<CK_BYTE> m_signature = std::vector<CK_BYTE>(kSignatureSize);
 };
 
 SigningRun::~SigningRun() {
     if (m_loggedIn) {
-        Call(m_p11->C_Logout, m_session);
+        MODULE_CALL(m_p11, C_Logout, m_session);
     }
     if (m_sessionOpen) {
-        Call(m_p11->C_CloseSession, m_session);
+        MODULE_CALL(m_p11, C_CloseSession, m_session);
     }
     ReleaseModule(m_handle);
 }
@@ -220,12 +220,12 @@ uint32_t SigningRun::OpenSession(const std::string& readerName) {
     if (chosen != 0) {
         return chosen;
     }
-    CK_RV rv = Call(m_p11->C_GetTokenInfo, m_manager.m_slotId, &m_manager.m_tokenInfo);
+    CK_RV rv = MODULE_CALL(m_p11, C_GetTokenInfo, m_manager.m_slotId, &m_manager.m_tokenInfo);
     if (rv != CKR_OK) {
         return Fail("C_GetTokenInfo", rv);
     }
-    rv = Call(m_p11->C_OpenSession, m_manager.m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
-              static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &m_session);
+    rv = MODULE_CALL(m_p11, C_OpenSession, m_manager.m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
+                     static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &m_session);
     if (rv != CKR_OK) {
         return Fail("C_OpenSession", rv);
     }
@@ -234,29 +234,29 @@ uint32_t SigningRun::OpenSession(const std::string& readerName) {
 }
 
 // The PIN goes to the module from a buffer of its own, wiped right after the call.
-CK_RV SigningRun::Login(CK_USER_TYPE user) {
+uint32_t SigningRun::Login(CK_USER_TYPE user) {
     CK_UTF8CHAR buffer[kPinBufferSize];
     std::memcpy(buffer, m_pin.data(), m_pin.size());
     CK_RV answer =
-        Call(m_p11->C_Login, m_session, user, buffer, static_cast<CK_ULONG>(m_pin.size()));
+        MODULE_CALL(m_p11, C_Login, m_session, user, buffer, static_cast<CK_ULONG>(m_pin.size()));
     explicit_bzero(buffer, sizeof buffer);
-    return answer;
+    return ResultCode(answer, "C_Login", kSource);
 }
 
 // A login with a wrong PIN may be the one that locks the card: the token's own flags, read
 // just now, decide whether it is tried.
 uint32_t SigningRun::LogIn() {
     const CK_FLAGS tokenFlags = m_manager.m_tokenInfo.flags;
-    CK_RV rv = CKR_OK;
+    uint32_t code = 0;
     if ((tokenFlags & CKF_USER_PIN_LOCKED) != 0) {
-        rv = CKR_PIN_LOCKED;
+        code = CKR_PIN_LOCKED;
         if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(rv), 0, kSource,
+            LogMessage(static_cast<int32_t>(code), 0, kSource,
                        "The token reports its user PIN locked: no login is tried.");
     } else if (m_pin.size() > kPinBufferSize) {
-        rv = CKR_PIN_LEN_RANGE;
+        code = CKR_PIN_LEN_RANGE;
         if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(rv), 0, kSource,
+            LogMessage(static_cast<int32_t>(code), 0, kSource,
                        "PIN longer than %u bytes: refused before C_Login.",
                        static_cast<unsigned int>(kPinBufferSize));
     } else {
@@ -264,10 +264,9 @@ uint32_t SigningRun::LogIn() {
         if (!warning.empty()) {
             Report(m_manager.m_statusList, 0, warning);
         }
-        rv = Login(CKU_USER);
+        code = Login(CKU_USER);
     }
-    if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
-        auto code = static_cast<uint32_t>(rv);
+    if (code != CKR_OK && code != CKR_USER_ALREADY_LOGGED_IN) {
         Report(m_manager.m_statusList, code, LoginFailureText(code));
         return code;
     }
@@ -280,17 +279,17 @@ uint32_t SigningRun::FindKeys(std::vector<CK_OBJECT_HANDLE>* keys) {
     CK_BBOOL onToken = CK_TRUE;
     CK_ATTRIBUTE search[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
                              {CKA_TOKEN, &onToken, sizeof onToken}};
-    CK_RV rv = Call(m_p11->C_FindObjectsInit, m_session, search, static_cast<CK_ULONG>(2));
+    CK_RV rv = MODULE_CALL(m_p11, C_FindObjectsInit, m_session, search, static_cast<CK_ULONG>(2));
     if (rv != CKR_OK) {
         return Fail("C_FindObjectsInit", rv);
     }
     keys->assign(kMaxKeys, CK_INVALID_HANDLE);
     CK_ULONG found = 0;
-    rv = Call(m_p11->C_FindObjects, m_session, keys->data(), kMaxKeys, &found);
+    rv = MODULE_CALL(m_p11, C_FindObjects, m_session, keys->data(), kMaxKeys, &found);
     if (rv != CKR_OK) {
         return Fail("C_FindObjects", rv);
     }
-    rv = Call(m_p11->C_FindObjectsFinal, m_session);
+    rv = MODULE_CALL(m_p11, C_FindObjectsFinal, m_session);
     if (rv != CKR_OK) {
         return Fail("C_FindObjectsFinal", rv);
     }
@@ -320,7 +319,7 @@ uint32_t SigningRun::FindKeys(std::vector<CK_OBJECT_HANDLE>* keys) {
 
 PrivateKey SigningRun::ReadKey(CK_OBJECT_HANDLE handle) {
     CK_ULONG size = 0;
-    Call(m_p11->C_GetObjectSize, m_session, handle, &size);
+    MODULE_CALL(m_p11, C_GetObjectSize, m_session, handle, &size);
 
     // Each value starts as what an attribute the module does not return means.
     CK_KEY_TYPE keyType = CKK_RSA;
@@ -335,8 +334,8 @@ PrivateKey SigningRun::ReadKey(CK_OBJECT_HANDLE handle) {
                                  {CKA_SIGN, &sign, sizeof(CK_BBOOL)}};
     // With these answers every attribute tells by its length whether it came; with any
     // other, none of them did.
-    const CK_RV rv =
-        Call(m_p11->C_GetAttributeValue, m_session, handle, attributes, static_cast<CK_ULONG>(5));
+    const CK_RV rv = MODULE_CALL(m_p11, C_GetAttributeValue, m_session, handle, attributes,
+                                 static_cast<CK_ULONG>(5));
     if (rv != CKR_OK && rv != CKR_ATTRIBUTE_SENSITIVE && rv != CKR_ATTRIBUTE_TYPE_INVALID &&
         rv != CKR_BUFFER_TOO_SMALL) {
         for (CK_ATTRIBUTE& attribute : attributes) {
@@ -362,43 +361,44 @@ CK_RV SigningRun::SignOnce() {
     std::memcpy(data, kTestValue, kTestValueSize);
     std::fill(m_signature.begin(), m_signature.end(), 0);
     CK_ULONG length = kSignatureSize;
-    return Call(m_p11->C_Sign, m_session, data, kTestValueSize, m_signature.data(), &length);
+    return MODULE_CALL(m_p11, C_Sign, m_session, data, kTestValueSize, m_signature.data(), &length);
 }
 
-CK_RV SigningRun::ContextLogin() {
-    CK_RV rv = Login(CKU_CONTEXT_SPECIFIC);
-    if (IsPinFailure(rv)) {
-        m_contextLoginFailure = rv;
+uint32_t SigningRun::ContextLogin() {
+    const uint32_t code = Login(CKU_CONTEXT_SPECIFIC);
+    if (IsPinFailure(code)) {
+        m_contextLoginFailure = code;
     }
-    if (rv != CKR_OK) {
+    if (code != CKR_OK) {
         // The started signature stays pending until a C_Sign ends it; without that the next
         // key's C_SignInit would find it active. No PIN goes with it.
         SignOnce();
     }
-    return rv;
+    return code;
 }
 
 // One signature from the start: a failed C_Sign has ended the operation, so every attempt
 // begins with its own C_SignInit and, for a key that wants it, its own login.
 SignAttempt SigningRun::Attempt(const PrivateKey& key, CK_MECHANISM_TYPE mechanismType) {
     CK_MECHANISM mechanism = {mechanismType, nullptr, 0};
-    CK_RV rv = Call(m_p11->C_SignInit, m_session, &mechanism, key.handle);
-    if (rv != CKR_OK) {
-        return {rv, SignStep::SignInit};
+    const uint32_t started = ResultCode(
+        MODULE_CALL(m_p11, C_SignInit, m_session, &mechanism, key.handle), "C_SignInit", kSource);
+    if (started != CKR_OK) {
+        return {started, SignStep::SignInit};
     }
     if (key.alwaysAuthenticate) {
-        rv = ContextLogin();
-        if (rv != CKR_OK) {
-            return {rv, SignStep::Login};
+        const uint32_t loggedIn = ContextLogin();
+        if (loggedIn != CKR_OK) {
+            return {loggedIn, SignStep::Login};
         }
     }
-    return {SignOnce(), SignStep::Sign};
+    return {ResultCode(SignOnce(), "C_Sign", kSource), SignStep::Sign};
 }
 
 void SigningRun::LogSessionInformation(uint32_t code) {
     CK_SESSION_INFO info;
     std::memset(&info, 0, sizeof info);
-    if (Call(m_p11->C_GetSessionInfo, m_session, &info) == CKR_OK && g_logLevel >= 1)
+    if (MODULE_CALL(m_p11, C_GetSessionInfo, m_session, &info) == CKR_OK && g_logLevel >= 1)
         LogMessage(static_cast<int32_t>(code), 0, kSource,
                    "Current session information :\n  state = 0x%X \n  flags = 0x%X "
                    "\n  deviceError = 0x%X \n",
@@ -409,7 +409,7 @@ void SigningRun::LogSessionInformation(uint32_t code) {
 KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mechanism) {
     SignAttempt attempt = Attempt(key, mechanism);
     if (attempt.step == SignStep::SignInit) {
-        const auto code = static_cast<uint32_t>(attempt.rv);
+        const uint32_t code = attempt.code;
         if (code == kNotForSigning) {
             return {KeyVerdict::NotForSigning, code};
         }
@@ -423,28 +423,27 @@ KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mech
         }
         return {KeyVerdict::EndsTest, code};
     }
-    if (attempt.rv == CKR_OK) {
+    if (attempt.code == CKR_OK) {
         return {KeyVerdict::Signed, 0};
     }
     if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(attempt.rv), 0, kSource,
+        LogMessage(static_cast<int32_t>(attempt.code), 0, kSource,
                    "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
-                   StepFunction(attempt.step), static_cast<unsigned int>(attempt.rv));
+                   StepFunction(attempt.step), attempt.code);
     // Some cards fail the first signature after power-up: one more, from the start.
-    if (attempt.step == SignStep::Sign && attempt.rv == CKR_FUNCTION_FAILED) {
+    if (attempt.step == SignStep::Sign && attempt.code == CKR_FUNCTION_FAILED) {
         attempt = Attempt(key, mechanism);
-        if (attempt.rv != CKR_OK && g_logLevel >= 1) {
+        if (attempt.code != CKR_OK && g_logLevel >= 1) {
             if (attempt.step == SignStep::Sign)
-                LogMessage(static_cast<int32_t>(attempt.rv), 0, kSource,
-                           "Second C_Sign call, return error: 0x%x.",
-                           static_cast<unsigned int>(attempt.rv));
+                LogMessage(static_cast<int32_t>(attempt.code), 0, kSource,
+                           "Second C_Sign call, return error: 0x%x.", attempt.code);
             else
-                LogMessage(static_cast<int32_t>(attempt.rv), 0, kSource,
+                LogMessage(static_cast<int32_t>(attempt.code), 0, kSource,
                            "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
-                           StepFunction(attempt.step), static_cast<unsigned int>(attempt.rv));
+                           StepFunction(attempt.step), attempt.code);
         }
     }
-    const auto code = static_cast<uint32_t>(attempt.rv);
+    const uint32_t code = attempt.code;
     LogSessionInformation(code);
     return {code == 0 ? KeyVerdict::Signed : KeyVerdict::Failed, code};
 }
@@ -463,7 +462,7 @@ KeyOutcome SigningRun::TryKey(const PrivateKey& key) {
         return {KeyVerdict::Failed, code};
     }
     if (key.alwaysAuthenticate && m_contextLoginFailure != CKR_OK) {
-        const auto code = static_cast<uint32_t>(m_contextLoginFailure);
+        const uint32_t code = m_contextLoginFailure;
         if (g_logLevel >= 1)
             LogMessage(static_cast<int32_t>(code), 0, kSource,
                        "Key '%s' needs its own login, which the token refused already: no PIN "
@@ -591,7 +590,7 @@ uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
     WipeOnExit wipePin(pin);
     if (g_logLevel >= 1)
         LogMessage(0, 0, kSource, "Try loading '%s' module...", module.c_str());
-    ModuleHandle handle = LoadModule(module);
+    ModuleHandle handle = LoadDriverModule(module);
     if (handle == nullptr) {
         uint32_t error = ModuleLastError();
         if (g_logLevel >= 1)

@@ -30,3 +30,9 @@ CSmartCardManager::~CSmartCardManager() {
     }
     LogStop();
 }
+
+void CSmartCardManager::ClearTokenFields() {
+    std::memset(&m_tokenInfo, 0, sizeof m_tokenInfo);
+    m_slotId = 0;
+    m_filterDriver.clear();
+}

@@ -60,10 +60,11 @@ public:
     // given, receives the reason's own code (loader error or CK_RV), 0 on success.
     CK_FUNCTION_LIST* GetFunctionList(ModuleHandle module, const std::string& name,
                                       uint32_t* failure = nullptr);
-    // The file version of m_driverPath into m_driverVersion; unchanged when it has none.
+    // The file version of m_driverPath into m_driverVersion: the numeric suffix of its file
+    // name, else the libraryVersion of its C_GetInfo; unchanged when it has none.
     void ReadDriverVersion(const char* source, uint32_t code);
     // Picks the slot of `readerName`, reads its token information and opens and closes a
-    // session on it. 0, or the CK_RV of the call that failed.
+    // session on it. 0, or the code of the call that failed (see ResultCode).
     uint32_t OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
                              std::string readerName);
     // Lists the module's slots with a token and makes m_slotId the one of `readerName`: the
@@ -90,9 +91,15 @@ public:
     uint32_t DriverTest(std::string driverName, std::string readerName);
 
 private:
+    // Empties what a check learns of the token (m_tokenInfo, m_slotId, m_filterDriver), so
+    // that a check that fails early shows none of an earlier one's.
+    void ClearTokenFields();
     // Loads m_driverInUse, opens a session with it on the token of `readerName` and releases
     // it: 0, or the failure's own code (loader error or CK_RV).
     uint32_t OpenDriverInUse(const std::string& readerName);
+    // Status line 330 and its log record: module `name` gives no C_GetFunctionList, for the
+    // loader's reason `loaderError`, which is returned.
+    uint32_t ReportNoFunctionList(const std::string& name, uint32_t loaderError);
     // 0 when `readerIndex` is a position in the table; otherwise reports it (status line 313)
     // and returns SCARD_E_NO_READERS_AVAILABLE.
     uint32_t CheckReaderIndex(int readerIndex, const char* source);

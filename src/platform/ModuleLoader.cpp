@@ -6,12 +6,10 @@
 #include <stdlib.h>
 
 #include <array>
-#include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "log/Log.h"
-#include "platform/Pkcs11.h"
 #include "platform/SystemText.h"
 
 #ifndef LUMIDOR_P11_MODULE_PATH
@@ -73,35 +71,6 @@ Attempt TryOpen(const std::string& path) {
         attempt.code = LoadErrorCode(attempt.reason, path);
     }
     return attempt;
-}
-
-// C_GetInfo's libraryVersion, initialising the module first when it insists on it.
-bool LibraryVersion(void* handle, uint16_t version[4]) {
-    dlerror();
-    auto getFunctionList =
-        reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle, "C_GetFunctionList"));
-    CK_FUNCTION_LIST* list = nullptr;
-    if (getFunctionList == nullptr || getFunctionList(&list) != CKR_OK || list == nullptr ||
-        list->C_GetInfo == nullptr) {
-        return false;
-    }
-    CK_INFO info;
-    std::memset(&info, 0, sizeof info);
-    CK_RV rv = list->C_GetInfo(&info);
-    if (rv == CKR_CRYPTOKI_NOT_INITIALIZED && list->C_Initialize != nullptr) {
-        CK_RV initialized = list->C_Initialize(nullptr);
-        if (initialized == CKR_OK || initialized == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-            rv = list->C_GetInfo(&info);
-        }
-    }
-    if (rv != CKR_OK) {
-        return false;
-    }
-    version[0] = info.libraryVersion.major;
-    version[1] = info.libraryVersion.minor;
-    version[2] = 0;
-    version[3] = 0;
-    return true;
 }
 
 }  // namespace
@@ -244,25 +213,16 @@ bool VersionFromFileName(const std::string& fileName, uint16_t version[4]) {
     return true;
 }
 
-ModuleVersionResult ModuleFileVersion(const std::string& path, uint16_t version[4]) {
+bool ModuleFileVersion(const std::string& path, uint16_t version[4]) {
     if (path.empty()) {
-        return ModuleVersionResult::None;
+        return false;
     }
     std::string resolved = path;
     char buffer[PATH_MAX];
     if (realpath(path.c_str(), buffer) != nullptr) {
         resolved = buffer;
     }
-    if (VersionFromFileName(std::filesystem::path(resolved).filename().string(), version)) {
-        return ModuleVersionResult::Found;
-    }
-    ModuleHandle module = LoadModule(path);
-    if (module == nullptr) {
-        return ModuleVersionResult::Failed;
-    }
-    bool found = LibraryVersion(module, version);
-    ReleaseModule(module);
-    return found ? ModuleVersionResult::Found : ModuleVersionResult::None;
+    return VersionFromFileName(std::filesystem::path(resolved).filename().string(), version);
 }
 
 uint32_t ModuleLastError() {

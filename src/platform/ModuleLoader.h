@@ -32,13 +32,9 @@ void* ModuleEntryPoint(ModuleHandle module, const char* name);
 // Absolute path of the loaded file, or the empty text when it cannot be told.
 std::string ModuleFilePath(ModuleHandle module);
 
-enum class ModuleVersionResult { Found, None, Failed };
-
-// File version of the module at `path` in version[0..3]: the numeric suffix of the resolved
-// file name (libx.so.1.2.3 gives 1.2.3.0); else the libraryVersion that the module's C_GetInfo
-// reports (major.minor.0.0); else None. Failed when the file had to be loaded for C_GetInfo
-// and could not be (last error set).
-ModuleVersionResult ModuleFileVersion(const std::string& path, uint16_t version[4]);
+// File version of the module at `path` in version[0..3]: the numeric suffix of the file name
+// it resolves to (libx.so.1.2.3 gives 1.2.3.0), or false when it has none.
+bool ModuleFileVersion(const std::string& path, uint16_t version[4]);
 
 // The numeric suffix of a file name as a version, or false when it has none.
 bool VersionFromFileName(const std::string& fileName, uint16_t version[4]);

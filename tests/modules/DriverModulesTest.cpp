@@ -252,15 +252,24 @@ TEST_F(ManagerTest, DriverVersionFromTheLibraryVersion) {
     manager->m_driverPath = module.path();
     manager->ReadDriverVersion("CSmartCardManager::FindDriver", 0);
     EXPECT_EQ(manager->m_driverVersion, "3.7.0.0");
+    // C_GetInfo wants an initialised module; it is never finalised, and let go.
+    EXPECT_EQ(module.Value("trace"), "C_GetFunctionList,C_GetInfo,C_Initialize,C_GetInfo,");
+    EXPECT_EQ(module.Count("calls.C_Finalize"), 0);
+    EXPECT_EQ(module.Count("unloads"), 1);
 }
 
 TEST_F(ManagerTest, WithoutVersionInformationTheVersionStays) {
     ScriptedModule module(dir.path(), "libscripted.so");
     module.SetScript("result.C_GetInfo=0x5\n");
-    manager->m_driverPath = module.path();
+    ScriptedModule withoutEntry(dir.path(), "without.so", false);
     manager->m_driverVersion = "1.2.3.4";
-    manager->ReadDriverVersion("CSmartCardManager::FindDriver", 0);
-    EXPECT_EQ(manager->m_driverVersion, "1.2.3.4");
+    for (const std::string& path : {module.path(), withoutEntry.path()}) {
+        manager->m_driverPath = path;
+        manager->ReadDriverVersion("CSmartCardManager::FindDriver", 0);
+        EXPECT_EQ(manager->m_driverVersion, "1.2.3.4");
+    }
+    EXPECT_EQ(module.Count("unloads"), 1);
+    EXPECT_EQ(withoutEntry.Count("unloads"), 1);
     manager->m_driverPath.clear();
     manager->ReadDriverVersion("CSmartCardManager::FindDriver", 0);
     EXPECT_EQ(manager->m_driverVersion, "1.2.3.4");
