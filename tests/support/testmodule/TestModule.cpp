@@ -9,16 +9,25 @@
 //   result.C_Xxx=<rv>            every call of C_Xxx answers rv without doing anything
 //   result.C_Xxx@<n>=<rv>        only the n-th call (1-based) does; wins over the above
 //   function_list=null           C_GetFunctionList answers CKR_OK with a null list
+//   function_list.version=<major>.<minor>   the version the function list declares (2.40)
 //   null_function=C_Xxx          the function list's entry for C_Xxx is null (repeatable)
 //   slot=<id>|<token 0/1>|<description>[|<token label>]   (repeatable; replaces the default)
 //   slot_list_overcount=<n>      a filled slot list reports n more slots than it wrote
 //   slot_count=<n>               the count query (no list) answers n
+//   slot_count_first=<n>         the first count query after each load answers n, later ones
+//                                the true count: the slots grow between the two calls
+//   slot_list_result=<rv>        the filled slot list call (not the count query) answers rv
+//                                without doing anything
 //   find_objects_overcount=<n>   C_FindObjects reports n more handles than it wrote
 //   logged_in=1                  the user is logged in already (another application did)
 //   token.label / .manufacturer / .model / .serial = <text>
 //   token.flags / .max_sessions / .max_rw_sessions / .max_pin / .min_pin / .total_public /
 //   .free_public / .total_private / .free_private = <number>
 //   token.hardware / token.firmware / info.version = <major>.<minor>
+//   info.description=<text>      C_GetInfo's libraryDescription
+//   text_padding=<byte>          what pads the blank-padded text fields of C_GetInfo,
+//                                C_GetSlotInfo and C_GetTokenInfo (0x20); 0 gives NULs. A
+//                                text as long as its field fills it without any padding
 //   key=<label>|<id>|<key type>|<always authenticate 0/1>[|<sign rv>[|<CKA_SIGN 0/1>]]
 //                                a private key (repeatable); CKK_RSA keys sign with
 //                                CKM_RSA_PKCS, CKK_EC keys with CKM_ECDSA; with a sign rv its
@@ -27,12 +36,20 @@
 //   pin=<text>                   the user PIN; without it every PIN is accepted
 //   sign_pin=<text>              the PIN of context-specific logins; without it, the user PIN
 //   device_error=<number>        ulDeviceError of C_GetSessionInfo
+//   attribute_length=<type>|<length>   C_GetAttributeValue writes nothing for attribute
+//                                <type> of any key and tells <length> for it, with CKR_OK: a
+//                                length beyond the buffer, or CK_UNAVAILABLE_INFORMATION
+//                                (0xFFFFFFFFFFFFFFFF) without the error (repeatable)
 //   hang=C_Xxx                   every call of C_Xxx is counted and then never returns, as a
 //                                hung driver's call (repeatable)
+//   hang_at_load=1               loading the module counts the load and then never returns
 //
 // A failed C_Sign, scripted or not, ends the signing operation, as the standard says.
 //
 // The counter "trace" lists the entries called through the list, in order ("C_Xxx,C_Yyy,").
+// "sessions.open" counts the sessions of the current load; "left.sessions" and "left.logins"
+// add up, over all loads, the sessions still open and the user logins still standing when the
+// module was unloaded (closing the last session ends the login, as the standard says).
 //
 // Without a script there is one slot (id 1) with a token and no key. Unknown keys end the
 // process at load, so that a mistyped script cannot pass unnoticed.
@@ -119,6 +136,15 @@ struct State {
     std::set<std::string> nullFunctions;
     std::vector<Slot> slots;
     CK_ULONG slotListOvercount = 0;
+    bool slotCountFirstSet = false;
+    CK_ULONG slotCountFirst = 0;
+    bool slotListResultSet = false;
+    CK_RV slotListResult = CKR_OK;
+    CK_VERSION listVersion{2, 40};
+    std::string libraryDescription = "Scripted test module";
+    CK_ULONG textPadding = ' ';
+    std::map<CK_ATTRIBUTE_TYPE, CK_ULONG> attributeLengths;
+    CK_ULONG hangAtLoad = 0;
     CK_ULONG findObjectsOvercount = 0;
     CK_ULONG loggedInAtStart = 0;
     bool slotCountSet = false;
@@ -150,6 +176,7 @@ struct State {
     std::map<std::string, std::string> counters;
     bool initialized = false;
     bool loggedIn = false;
+    bool slotsCounted = false;
     std::vector<Session> sessions;
     CK_SESSION_HANDLE nextSession = 1;
     CK_FUNCTION_LIST list{};
@@ -244,6 +271,7 @@ void ScriptLine(State& s, const std::string& line) {
         {"token.manufacturer", &s.tokenManufacturer},
         {"token.model", &s.tokenModel},
         {"token.serial", &s.tokenSerial},
+        {"info.description", &s.libraryDescription},
     };
     std::map<std::string, CK_ULONG*> numbers = {
         {"token.flags", &s.tokenFlags},
@@ -259,10 +287,13 @@ void ScriptLine(State& s, const std::string& line) {
         {"find_objects_overcount", &s.findObjectsOvercount},
         {"logged_in", &s.loggedInAtStart},
         {"device_error", &s.deviceError},
+        {"text_padding", &s.textPadding},
+        {"hang_at_load", &s.hangAtLoad},
     };
     std::map<std::string, CK_VERSION*> versions = {{"token.hardware", &s.hardware},
                                                    {"token.firmware", &s.firmware},
-                                                   {"info.version", &s.library}};
+                                                   {"info.version", &s.library},
+                                                   {"function_list.version", &s.listVersion}};
 
     if (texts.count(key) != 0) {
         *texts[key] = Unescape(value, line);
@@ -288,6 +319,17 @@ void ScriptLine(State& s, const std::string& line) {
     } else if (key == "slot_count") {
         s.slotCountSet = true;
         s.slotCount = Number(value, line);
+    } else if (key == "slot_count_first") {
+        s.slotCountFirstSet = true;
+        s.slotCountFirst = Number(value, line);
+    } else if (key == "slot_list_result") {
+        s.slotListResultSet = true;
+        s.slotListResult = Number(value, line);
+    } else if (key == "attribute_length") {
+        std::vector<std::string> f = Fields(value);
+        if (f.size() != 2)
+            ScriptError(line, "attribute_length=<type>|<length>");
+        s.attributeLengths[Number(f[0], line)] = Number(f[1], line);
     } else if (key == "function_list") {
         if (value != "null")
             ScriptError(line, "function_list takes only null");
@@ -416,7 +458,7 @@ bool Forced(const char* function, CK_RV* rv) {
 }
 
 void Pad(CK_UTF8CHAR* field, std::size_t size, const std::string& text) {
-    std::memset(field, ' ', size);
+    std::memset(field, static_cast<int>(g_state->textPadding), size);
     std::memcpy(field, text.data(), text.size() < size ? text.size() : size);
 }
 
@@ -480,7 +522,7 @@ CK_RV GetInfo(CK_INFO* info) {
     std::memset(info, 0, sizeof *info);
     info->cryptokiVersion = CK_VERSION{2, 40};
     Pad(info->manufacturerID, sizeof info->manufacturerID, "Lumidor Tests");
-    Pad(info->libraryDescription, sizeof info->libraryDescription, "Scripted test module");
+    Pad(info->libraryDescription, sizeof info->libraryDescription, s.libraryDescription);
     info->libraryVersion = s.library;
     return CKR_OK;
 }
@@ -498,8 +540,13 @@ CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* slots, CK_ULONG* count) {
     }
     if (slots == nullptr) {
         *count = s.slotCountSet ? s.slotCount : ids.size();
+        if (s.slotCountFirstSet && !s.slotsCounted)
+            *count = s.slotCountFirst;
+        s.slotsCounted = true;
         return CKR_OK;
     }
+    if (s.slotListResultSet)
+        return s.slotListResult;
     if (*count < ids.size()) {
         *count = ids.size();
         return CKR_BUFFER_TOO_SMALL;
@@ -716,7 +763,10 @@ CK_RV GetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_AT
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE& attribute = attributes[i];
         std::string bytes;
-        if (!KeyAttribute(*key, attribute.type, &bytes)) {
+        auto told = s.attributeLengths.find(attribute.type);
+        if (told != s.attributeLengths.end()) {
+            attribute.ulValueLen = told->second;
+        } else if (!KeyAttribute(*key, attribute.type, &bytes)) {
             attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
             rv = CKR_ATTRIBUTE_TYPE_INVALID;
         } else if (attribute.pValue == nullptr) {
@@ -894,7 +944,7 @@ struct Unsupported<CK_RV (*)(A...)> {
 
 void BuildList(State& s) {
     CK_FUNCTION_LIST& list = s.list;
-    list.version = CK_VERSION{2, 40};
+    list.version = s.listVersion;
     list.C_Initialize = Initialize;
     list.C_GetInfo = GetInfo;
     list.C_GetFunctionList = GetFunctionList;
@@ -951,9 +1001,19 @@ __attribute__((constructor)) void ModuleLoaded() {
     Increment(*g_state, "loads");
     g_state->counters["sessions.open"] = "0";
     WriteCounters(*g_state);
+    while (g_state->hangAtLoad != 0) {
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+}
+
+void AddCounter(State& s, const std::string& key, std::size_t amount) {
+    s.counters[key] =
+        std::to_string(std::atol(s.counters[key].c_str()) + static_cast<long>(amount));
 }
 
 __attribute__((destructor)) void ModuleUnloaded() {
+    AddCounter(*g_state, "left.sessions", g_state->sessions.size());
+    AddCounter(*g_state, "left.logins", g_state->loggedIn ? 1 : 0);
     Increment(*g_state, "unloads");
     WriteCounters(*g_state);
     delete g_state;
