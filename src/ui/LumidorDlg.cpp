@@ -60,7 +60,7 @@ bool CLumidorDlg::OnInitDialog() {
 }
 
 void CLumidorDlg::ListReaders() {
-    RunBusy([this] { return m_manager.UpdateReaders(); });
+    RunBusy([this] { return m_manager.UpdateReaders(); }, m_messageList);
     int withCard = FillReaderList();
     if (withCard >= 0) {
         m_readerCombo.SetCurSel(withCard);
@@ -91,16 +91,18 @@ int CLumidorDlg::FillReaderList() {
 }
 
 void CLumidorDlg::RefreshCardView(int driverIndex, int readerIndex) {
-    uint32_t result = RunBusy([this, driverIndex, readerIndex] {
-        uint32_t outcome = 0;
-        if (readerIndex >= 0) {
-            outcome = m_manager.CheckCardInReader(readerIndex);
-        }
-        if (driverIndex >= 0) {
-            outcome = m_manager.CheckDriver(driverIndex);
-        }
-        return outcome;
-    });
+    uint32_t result = RunBusy(
+        [this, driverIndex, readerIndex] {
+            uint32_t outcome = 0;
+            if (readerIndex >= 0) {
+                outcome = m_manager.CheckCardInReader(readerIndex);
+            }
+            if (driverIndex >= 0) {
+                outcome = m_manager.CheckDriver(driverIndex);
+            }
+            return outcome;
+        },
+        m_messageList);
 
     m_atrEdit.SetWindowText(m_manager.m_atr);
     m_cardDriversEdit.SetWindowText(m_manager.m_cardDrivers);
@@ -156,7 +158,7 @@ void CLumidorDlg::OnTest() {
     int reader = m_readerCombo.GetCurSel();
     if (reader >= 0) {
         std::string pin = pinDialog.m_pin;
-        RunBusy([this, reader, pin] { return m_manager.TestCard(reader, pin); });
+        RunBusy([this, reader, pin] { return m_manager.TestCard(reader, pin); }, m_messageList);
     }
 }
 

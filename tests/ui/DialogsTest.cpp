@@ -5,11 +5,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
-#include <latch>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -121,49 +118,6 @@ TEST_F(DialogsTest, ComboBoxBehavesLikeItsWindowsModel) {
     EXPECT_EQ(combo.GetWindowText(), "");
     combo.ResetContent();
     EXPECT_EQ(combo.GetCount(), 0);
-}
-
-TEST_F(DialogsTest, BusyWorkHoldsInputBackAndKeepsLinesInOrder) {
-    CAboutDlg about;
-    ASSERT_TRUE(about.Create());
-    QListWidget listWidget;
-    CListBox list;
-    list.Attach(&listWidget);
-    list.AddLine("before");
-
-    std::latch clicked(1);
-    // Runs inside the busy loop: a real click on OK while the worker waits.
-    QTimer::singleShot(0, [&] {
-        Click(about, IDOK);
-        clicked.count_down();
-    });
-    uint32_t result = about.RunBusy([&] {
-        clicked.wait();
-        for (int i = 0; i < 300; ++i) {
-            list.AddLine("line " + std::to_string(i));
-        }
-        return 0x8010000Cu;
-    });
-    list.AddLine("after");
-
-    EXPECT_EQ(result, 0x8010000Cu);
-    EXPECT_TRUE(about.GetWidget()->isVisible()) << "the click during the work was dropped";
-    ASSERT_EQ(list.GetCount(), 302);
-    EXPECT_EQ(list.GetText(0), "before");
-    for (int i = 0; i < 300; ++i) {
-        ASSERT_EQ(list.GetText(i + 1), "line " + std::to_string(i));
-    }
-    EXPECT_EQ(list.GetText(301), "after");
-    Click(about, IDOK);
-    EXPECT_FALSE(about.GetWidget()->isVisible()) << "input works again afterwards";
-}
-
-TEST_F(DialogsTest, BusyWorkPassesItsExceptionOn) {
-    CAboutDlg about;
-    ASSERT_TRUE(about.Create());
-    EXPECT_THROW(about.RunBusy([]() -> uint32_t { throw std::runtime_error("x"); }),
-                 std::runtime_error);
-    EXPECT_FALSE(about.IsBusy());
 }
 
 // ---- About box ----

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -393,6 +394,30 @@ TEST_F(FakePcscWindowTest, RefreshAfterEveryReaderIsGoneEmptiesAllButTheDriverBo
     EXPECT_TRUE(Lines().empty());
     EXPECT_EQ(DriverItems(), std::vector<std::string>{module.path()})
         << "the driver box changes only at the next check";
+}
+
+TEST_F(FakePcscWindowTest, AManagerOperationThatThrowsIsLoggedShownAndTheWindowGoesOn) {
+    pcsc.readers = {"Lettore A"};
+    Open(Catalogue(kKnownAtr, "nessuno.so"));
+    ASSERT_EQ(window->m_readerCombo.GetCount(), 1);
+
+    // Aggiorna, with the PC/SC service's reader list failing for want of memory.
+    pcsc.beforeCall = [](const std::string& operation) {
+        if (operation == "listReaders") {
+            throw std::bad_alloc();
+        }
+    };
+    Click(*window, IDC_REFRESH);
+    EXPECT_EQ(Lines(),
+              std::vector<std::string>{"Errore interno durante l'operazione: std::bad_alloc"});
+
+    pcsc.beforeCall = nullptr;
+    pcsc.readers = {"Lettore A", "Lettore B"};
+    Click(*window, IDC_REFRESH);
+    EXPECT_EQ(window->m_readerCombo.GetCount(), 2) << "the window still works";
+    window.reset();
+    EXPECT_NE(ReadFile("Lumidor.log").find("The operation ended with an exception: std::bad_alloc"),
+              std::string::npos);
 }
 
 }  // namespace

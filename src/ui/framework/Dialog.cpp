@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
-#include <QEventLoop>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
@@ -16,15 +15,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <QVBoxLayout>
-#include <exception>
 #include <stdexcept>
-#include <thread>
 
+#include "ui/framework/BusyWork.h"
 #include "ui/framework/Icons.h"
 
 namespace {
@@ -53,35 +49,6 @@ BaseUnits MeasureBaseUnits(const QFont& font) {
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(width / 26 + 1) / 2, metrics.height()};
 }
-
-// While a dialog's work runs on a worker thread, no input reaches any window: the work has
-// the manager to itself, and a click made meanwhile is dropped rather than run later.
-class InputBlocker : public QObject {
-public:
-    InputBlocker() { qApp->installEventFilter(this); }
-    ~InputBlocker() override { qApp->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        switch (event->type()) {
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
-            case QEvent::MouseButtonDblClick:
-            case QEvent::Wheel:
-            case QEvent::KeyPress:
-            case QEvent::KeyRelease:
-            case QEvent::ShortcutOverride:
-            case QEvent::Shortcut:
-            case QEvent::ContextMenu:
-            case QEvent::TouchBegin:
-            case QEvent::TouchUpdate:
-            case QEvent::TouchEnd:
-                return true;
-            default:
-                return false;
-        }
-    }
-};
 
 }  // namespace
 
@@ -128,9 +95,7 @@ protected:
     void closeEvent(QCloseEvent* event) override {
         // The dialog decides: its close command ends it through EndDialog.
         event->ignore();
-        if (!m_dialog->IsBusy()) {
-            m_dialog->SendSysCommand(SC_CLOSE);
-        }
+        m_dialog->SendSysCommand(SC_CLOSE);
     }
 
     void contextMenuEvent(QContextMenuEvent* event) override {
@@ -538,7 +503,7 @@ void CDialogEx::OnSysCommand(unsigned id, intptr_t) {
     }
 }
 
-uint32_t CDialogEx::RunBusy(const std::function<uint32_t()>& work) {
+uint32_t CDialogEx::RunBusy(const std::function<uint32_t()>& work, IMessageList& statusList) {
     if (m_busy) {
         throw std::logic_error("RunBusy: the dialog's work is already running");
     }
@@ -547,60 +512,7 @@ uint32_t CDialogEx::RunBusy(const std::function<uint32_t()>& work) {
         // The window is seen while it works, also during its initialisation.
         m_widget->show();
     }
-    InputBlocker blocker;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-
-    QPointer<QFrame> indicator;
-    if (m_widget) {
-        indicator = new QFrame(m_widget);
-        indicator->setObjectName(QStringLiteral("busyIndicator"));
-        indicator->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
-        indicator->setAutoFillBackground(true);
-        auto* layout = new QVBoxLayout(indicator);
-        layout->addWidget(new QLabel(QStringLiteral("Operazione in corso..."), indicator));
-        auto* bar = new QProgressBar(indicator);
-        bar->setRange(0, 0);
-        bar->setTextVisible(false);
-        layout->addWidget(bar);
-        indicator->hide();
-    }
-    QTimer showIndicator;
-    showIndicator.setSingleShot(true);
-    QObject::connect(&showIndicator, &QTimer::timeout, [this, indicator] {
-        if (indicator && m_widget) {
-            QSize size(m_widget->width() * 3 / 5, indicator->sizeHint().height());
-            indicator->setGeometry(QRect(QPoint((m_widget->width() - size.width()) / 2,
-                                                (m_widget->height() - size.height()) * 3 / 4),
-                                         size));
-            indicator->raise();
-            indicator->show();
-        }
-    });
-    showIndicator.start(500);
-
-    QEventLoop loop;
-    QObject finished;
-    uint32_t result = 0;
-    std::exception_ptr error;
-    std::thread worker([&] {
-        try {
-            result = work();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        // Posted after every status line of the work, so all of them are shown first.
-        QMetaObject::invokeMethod(
-            &finished, [&loop] { loop.exit(); }, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-
-    showIndicator.stop();
-    delete indicator.data();
-    QApplication::restoreOverrideCursor();
+    const uint32_t result = RunBusyWork(m_widget, statusList, work);
     m_busy = false;
-    if (error) {
-        std::rethrow_exception(error);
-    }
     return result;
 }

@@ -134,11 +134,10 @@ public:
     bool OnCommand(Notification notification, int id);
     void SendSysCommand(unsigned id, intptr_t param = 0);
 
-    // Runs `work` on a worker thread while this thread keeps painting: input to every
-    // window is held back, the cursor shows that the program is busy, and a progress
-    // indicator appears when the work lasts longer than half a second. Only one at a time.
-    uint32_t RunBusy(const std::function<uint32_t()>& work);
-    bool IsBusy() const { return m_busy; }
+    // Runs `work` on a worker thread with RunBusyWork (ui/framework/BusyWork.h): the window
+    // stays painted and closable, input is held back, and an exception from the work becomes
+    // a line of `statusList`. Only one at a time; commands are refused meanwhile.
+    uint32_t RunBusy(const std::function<uint32_t()>& work, IMessageList& statusList);
 
     // A test seam: called once a modal dialog's loop runs, with the dialog.
     static void SetModalObserver(std::function<void(CDialogEx&)> observer);

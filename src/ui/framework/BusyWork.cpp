@@ -1,0 +1,112 @@
+#include "ui/framework/BusyWork.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QWidget>
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "log/Log.h"
+#include "manager/MessageList.h"
+#include "manager/PendingCall.h"
+#include "ui/framework/BusyIndicator.h"
+#include "ui/framework/InputBlocker.h"
+#include "ui/framework/ProgramEnd.h"
+
+namespace {
+
+constexpr const char* kSource = "CDialogEx::RunBusy";
+constexpr auto kShowIndicatorAfter = std::chrono::milliseconds(500);
+constexpr auto kNameDriverAfter = std::chrono::seconds(5);
+
+struct WorkOutcome {
+    uint32_t result = 0;
+    std::exception_ptr error;
+};
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// Nothing can call the work back, so the program ends here rather than wait for a driver
+// that may never answer.
+[[noreturn]] void EndOnClose() {
+    const char* call = PendingModuleCall();
+    LogMessage(0, 0, kSource,
+               "Window closed during the operation (waiting for %s): the program ends without "
+               "waiting for it.",
+               call != nullptr ? call : "no module call");
+    EndProgramNow(0);
+}
+
+// The work on a thread of its own, while this thread's event loop runs on; back once the
+// work has returned or thrown.
+WorkOutcome RunOnWorker(const std::function<uint32_t()>& work) {
+    WorkOutcome outcome;
+    QEventLoop loop;
+    QObject finished;
+    std::thread worker([&] {
+        try {
+            outcome.result = work();
+        } catch (...) {
+            outcome.error = std::current_exception();
+        }
+        // Posted after every status line of the work, so all of them are shown first.
+        QMetaObject::invokeMethod(
+            &finished, [&loop] { loop.exit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    return outcome;
+}
+
+WorkOutcome RunWhileBusy(QWidget* window, const std::function<uint32_t()>& work) {
+    InputBlocker blocker(window, EndOnClose);
+    WaitCursor cursor;
+    BusyIndicator indicator(window, kShowIndicatorAfter, kNameDriverAfter);
+    return RunOnWorker(work);
+}
+
+// The exception's own text, what(); none for one that is no std::exception.
+std::optional<std::string> ExceptionText(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& exception) {
+        return std::string(exception.what());
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+void ReportFailure(const std::exception_ptr& error, IMessageList& statusList) {
+    // After std::bad_alloc memory may still be short: the window then goes on without the
+    // report rather than let a second exception out into Qt's event loop.
+    try {
+        const std::optional<std::string> text = ExceptionText(error);
+        LogMessage(static_cast<int32_t>(kBusyWorkFailed), 0, kSource,
+                   "The operation ended with an exception: %s",
+                   text ? text->c_str() : "not a std::exception");
+        statusList.AddLine("Errore interno durante l'operazione: " +
+                           text.value_or("eccezione sconosciuta"));
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+uint32_t RunBusyWork(QWidget* window, IMessageList& statusList,
+                     const std::function<uint32_t()>& work) {
+    WorkOutcome outcome = RunWhileBusy(window, work);
+    if (outcome.error) {
+        ReportFailure(outcome.error, statusList);
+        return kBusyWorkFailed;
+    }
+    return outcome.result;
+}

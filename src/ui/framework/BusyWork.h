@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+class IMessageList;
+class QWidget;
+
+// The result of busy work that ended by an exception: SCARD_F_INTERNAL_ERROR.
+constexpr uint32_t kBusyWorkFailed = 0x80100001;
+
+// Runs `work` on a worker thread while this thread goes on handling events, so that every
+// window keeps painting. Meanwhile no input reaches any window, the cursor shows that the
+// program is busy and `window` shows a BusyIndicator. Returns the work's result; when the
+// work throws, whatever it throws, the exception is logged and reported as a line of
+// `statusList`, and the result is kBusyWorkFailed. Closing `window` meanwhile (its close box
+// or Escape) ends the program at once (EndProgramNow): the work may be stuck in a driver
+// call that never returns, and nothing can stop it.
+uint32_t RunBusyWork(QWidget* window, IMessageList& statusList,
+                     const std::function<uint32_t()>& work);

@@ -1,0 +1,57 @@
+#include "ui/framework/InputBlocker.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+#include <utility>
+
+InputBlocker::InputBlocker(QWidget* window, std::function<void()> onClose)
+    : m_window(window), m_onClose(std::move(onClose)) {
+    qApp->installEventFilter(this);
+}
+
+InputBlocker::~InputBlocker() {
+    qApp->removeEventFilter(this);
+}
+
+bool InputBlocker::IsWindowOrChild(QObject* object) const {
+    auto* widget = qobject_cast<QWidget*>(object);
+    return widget != nullptr && m_window != nullptr &&
+           (widget == m_window || m_window->isAncestorOf(widget));
+}
+
+bool InputBlocker::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::Close:
+            if (watched != m_window) {
+                return false;
+            }
+            event->ignore();  // the window stays unless onClose ends it
+            m_onClose();
+            return true;
+        case QEvent::KeyPress: {
+            // As in the dialog's own key handling, Escape with Ctrl, Alt or Meta is no close.
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Escape &&
+                !(key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) &&
+                IsWindowOrChild(watched)) {
+                m_onClose();
+            }
+            return true;
+        }
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        default:
+            return false;
+    }
+}
