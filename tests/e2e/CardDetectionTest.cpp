@@ -1,11 +1,17 @@
 // Card detection on the fake PC/SC table, for what the real service cannot show: that no
-// PC/SC call is made for an impossible position, a card gone between two calls, and an
-// ATR attribute longer than the text can hold.
+// PC/SC call is made for an impossible position, a card gone between two calls, an ATR
+// attribute longer than the text can hold, and what a check that fails early leaves.
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+
+#include "E2eSupport.h"
 #include "ModuleTestSupport.h"
+#include "platform/SystemText.h"
 #include "support/rig/FakePcsc.h"
+#include "testmodule/ScriptedModule.h"
 
 namespace {
 
@@ -93,5 +99,70 @@ TEST_F(FakeCardTest, AtrAttributeLongerThanTheTextIsCut) {
     EXPECT_EQ(manager->m_readerName, kReader);
     ExpectNothingOpen();
 }
+
+struct EarlyFailure {
+    const char* what;
+    std::function<uint32_t(CSmartCardManager&, FakePcsc&)> check;
+    uint32_t result;
+};
+
+void PrintTo(const EarlyFailure& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class EarlyFailureTest : public FakeCardTest, public ::testing::WithParamInterface<EarlyFailure> {};
+
+// A check that found the token of the second slot, its serial choosing the driver, and then
+// a check that fails before any module is asked: none of the first check's token shows.
+TEST_P(EarlyFailureTest, LeavesNoTokenFieldOfAnEarlierCheck) {
+    ScriptedModule module(dir.path(), "mod.so");
+    module.SetScript("slot=1|1|Other Reader\nslot=2|1|Reader A\n");
+    const std::string catalogue = Catalogue(
+        {CardEntry("3B021450", module.path(), "{'serial':{'0000':'" + module.path() + "'}}")});
+    manager->InitCardList(catalogue.size(), catalogue.data());
+    ASSERT_EQ(Check(0), 0u);
+    ASSERT_EQ(manager->m_slotId, 2u);
+    ASSERT_EQ(manager->m_filterDriver, module.path());
+    ASSERT_EQ(manager->GetTokenDetails().label, "Lumidor Test Token");
+
+    EXPECT_EQ(GetParam().check(*manager, pcsc), GetParam().result);
+
+    CK_TOKEN_INFO zero{};
+    EXPECT_EQ(std::memcmp(&manager->m_tokenInfo, &zero, sizeof zero), 0);
+    EXPECT_EQ(manager->m_slotId, 0u);
+    EXPECT_EQ(manager->m_filterDriver, "");
+    ExpectNothingOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, EarlyFailureTest,
+    ::testing::Values(EarlyFailure{"CardGone",
+                                   [](CSmartCardManager& manager, FakePcsc& pcsc) {
+                                       pcsc.states.erase(kReader);
+                                       return manager.CheckCardInReader(0);
+                                   },
+                                   kNoSmartCard},
+                      EarlyFailure{"CardNotInTheCatalogue",
+                                   [](CSmartCardManager& manager, FakePcsc& pcsc) {
+                                       pcsc.atrs[kReader] = {0x3B, 0x00};
+                                       return manager.CheckCardInReader(0);
+                                   },
+                                   kUnknownCard},
+                      EarlyFailure{"NoSuchReader",
+                                   [](CSmartCardManager& manager, FakePcsc&) {
+                                       return manager.CheckCardInReader(1);
+                                   },
+                                   kNoReadersAvailable},
+                      EarlyFailure{"DriverDoesNotLoad",
+                                   [](CSmartCardManager& manager, FakePcsc&) {
+                                       return manager.DriverTest("./missing.so", kReader);
+                                   },
+                                   kErrorModuleNotFound},
+                      EarlyFailure{"NoSuchDriver",
+                                   [](CSmartCardManager& manager, FakePcsc&) {
+                                       return manager.CheckDriver(1);
+                                   },
+                                   kNoReadersAvailable}),
+    [](const ::testing::TestParamInfo<EarlyFailure>& info) { return info.param.what; });
 
 }  // namespace

@@ -157,6 +157,39 @@ TEST_F(ManagerTest, DiscoveryVerdictIsTheFinalOpeningsEvenAfterAFailedTrial) {
     EXPECT_EQ(first.Count("calls.C_OpenSession"), 2);
 }
 
+// The serial filter chooses a module that does not load: the line that says it gives no
+// C_GetFunctionList carries the loader's own reason, and so does its log record.
+TEST_F(ManagerTest, AChosenModuleThatDoesNotLoadShowsTheLoadersReason) {
+    ScriptedModule first(dir.path(), "first.so");
+    first.SetScript("token.serial=7420051234567890\n");
+    const std::string elf32 = dir.path() + "/elf32.so";
+    const std::string missing = dir.path() + "/missing.so";
+    WriteElf32(elf32);
+    struct Case {
+        std::string chosen;
+        uint32_t result;
+        std::string reason;
+    };
+    for (const Case& c : {Case{elf32, kErrorBadExeFormat, "non è un'applicazione Win32 valida."},
+                          Case{missing, kErrorModuleNotFound, kModuleNotFound}}) {
+        SCOPED_TRACE(c.chosen);
+        status.lines.clear();
+        EXPECT_EQ(
+            manager->FindDriver(first.path(), kReader, "{'serial':{'742':'" + c.chosen + "'}}"),
+            c.result);
+        EXPECT_EQ(status.lines,
+                  (std::vector<std::string>{LoadedLine(first.path()), FilterLine(c.chosen),
+                                            "Funzione C_GetFunctionList non trovata nel driver (" +
+                                                c.chosen + "): " + c.reason}));
+    }
+    std::vector<uint32_t> codes;
+    for (const LoggedRecord& record :
+         RecordsWithText(FinishLog(), "Unable to find C_GetFunctionList function.")) {
+        codes.push_back(record.code);
+    }
+    EXPECT_EQ(codes, (std::vector<uint32_t>{kErrorBadExeFormat, kErrorModuleNotFound}));
+}
+
 TEST_F(ManagerTest, DiscoveryWithoutAnyLoadingModule) {
     struct Case {
         std::string drivers;
