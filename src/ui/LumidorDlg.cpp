@@ -157,8 +157,11 @@ void CLumidorDlg::OnTest() {
     }
     int reader = m_readerCombo.GetCurSel();
     if (reader >= 0) {
-        std::string pin = pinDialog.m_pin;
-        RunBusy([this, reader, pin] { return m_manager.TestCard(reader, pin); }, m_messageList);
+        // The PIN leaves the dialog once, straight into TestCard's own copy, which TestCard
+        // wipes; the dialog wipes what it kept.
+        RunBusy(
+            [this, reader, &pinDialog] { return m_manager.TestCard(reader, pinDialog.TakePin()); },
+            m_messageList);
     }
 }
 

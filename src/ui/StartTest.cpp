@@ -1,8 +1,10 @@
 #include "ui/StartTest.h"
 
 #include <QWidget>
+#include <utility>
 
 #include "manager/PinWarning.h"
+#include "platform/Wipe.h"
 #include "ui/resource.h"
 
 namespace {
@@ -11,6 +13,17 @@ constexpr int kMaxPinCharacters = 64;
 }  // namespace
 
 CStartTest::CStartTest(CDialogEx* parent) : CDialogEx(IDD_START_TEST, parent) {}
+
+CStartTest::~CStartTest() {
+    Wipe(m_pin);
+}
+
+std::string CStartTest::TakePin() {
+    std::string pin = std::move(m_pin);
+    // A short text is moved by copying its characters: the member still holds them.
+    Wipe(m_pin);
+    return pin;
+}
 
 bool CStartTest::OnInitDialog() {
     CDialogEx::OnInitDialog();
@@ -23,9 +36,21 @@ bool CStartTest::OnInitDialog() {
 
 void CStartTest::DoDataExchange(CDataExchange* pDX) {
     CDialogEx::DoDataExchange(pDX);
-    // Through a fresh text each time: the field opens empty, also after an earlier run.
-    std::string pin;
-    DDX_Text(pDX, IDC_PIN, pin);
-    DDV_MaxChars(pDX, pin, kMaxPinCharacters);
-    m_pin = pin;
+    DDX_Control(pDX, IDC_PIN, m_pinEdit);
+    if (pDX->m_bSaveAndValidate) {
+        // Not through DDX_Text, whose copies of the text would be left unwiped.
+        m_pinEdit.TakeSecretText(m_pin);
+        return;
+    }
+    // The field opens empty, also after an earlier run.
+    Wipe(m_pin);
+    DDX_Text(pDX, IDC_PIN, m_pin);
+    DDV_MaxChars(pDX, m_pin, kMaxPinCharacters);
+}
+
+void CStartTest::OnCancel() {
+    // What was typed goes unused: out of the field, then overwritten.
+    m_pinEdit.TakeSecretText(m_pin);
+    Wipe(m_pin);
+    CDialogEx::OnCancel();
 }

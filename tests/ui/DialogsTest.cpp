@@ -167,6 +167,7 @@ TEST_F(DialogsTest, PinDialogReturnsWhatWasTypedAndOpensEmptyEachTime) {
     EXPECT_EQ(dialog.DoModal(), IDOK);
     EXPECT_EQ(dialog.m_pin, " 12a4") << "typed as is, leading blank included";
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(dialog.m_pin, "") << "the earlier PIN is gone";
     EXPECT_EQ(fieldOnOpen, (std::vector<std::string>{"", ""}));
     auto* field = qobject_cast<QLineEdit*>(CStartTest().GetDlgItem(IDC_PIN));
     EXPECT_EQ(field, nullptr) << "no control before the dialog is built";
@@ -194,13 +195,27 @@ TEST_F(DialogsTest, PinDialogEndsWithEnterEscapeAndTheCloseBox) {
         {"close box", [](CDialogEx& d) { d.GetWidget()->close(); }, IDCANCEL},
     };
     for (const Case& c : cases) {
-        ModalScript script(c.end);
+        std::string fieldAfterEnd = "(not read)";
+        ModalScript script([&](CDialogEx& dialog) {
+            c.end(dialog);
+            fieldAfterEnd = Text(dialog, IDC_PIN);
+        });
         CStartTest dialog;
         EXPECT_EQ(dialog.DoModal(), c.result) << c.name;
-        if (c.result == IDOK) {
-            EXPECT_EQ(dialog.m_pin, "99") << c.name;
-        }
+        EXPECT_EQ(fieldAfterEnd, "") << c.name << ": the field is emptied whichever way it ends";
+        EXPECT_EQ(dialog.m_pin, c.result == IDOK ? "99" : "") << c.name;
     }
+}
+
+TEST_F(DialogsTest, ThePinLeavesTheDialogOnce) {
+    ModalScript script([](CDialogEx& dialog) {
+        TypeText(dialog, IDC_PIN, "1234");
+        Click(dialog, IDOK);
+    });
+    CStartTest dialog;
+    ASSERT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(dialog.TakePin(), "1234");
+    EXPECT_EQ(dialog.m_pin, "");
 }
 
 TEST_F(DialogsTest, PinFieldIsMaskedAndTakesAtMost64Characters) {

@@ -194,15 +194,18 @@ TEST_F(RigWindowTest, TestAsksAgainOnAnEmptyPinAndCancelDoesNothing) {
     EXPECT_EQ(moduleA.Count("calls.C_Login"), 0);
 
     int run = 0;
+    std::string fieldAfterOk = "(not read)";
     ModalScript script([&](CDialogEx& dialog) {
         EXPECT_EQ(Text(dialog, IDC_PIN), "");
         if (++run == 2) {
             TypeText(dialog, IDC_PIN, "1234");
         }
         Click(dialog, IDOK);
+        fieldAfterOk = Text(dialog, IDC_PIN);
     });
     Click(*window, IDC_TEST);
     EXPECT_EQ(script.Runs(), 2);
+    EXPECT_EQ(fieldAfterOk, "") << "the PIN does not stay in the field";
     std::vector<std::string> expected = before;
     expected.insert(expected.end(), {"Trovata 1 chiave privata",
                                      "La credenziale '01' (Chiave A) ha firmato correttamente",

@@ -1,5 +1,6 @@
 #include "ui/framework/Controls.h"
 
+#include <string.h>  // explicit_bzero
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QGroupBox>
@@ -7,6 +8,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QThread>
+
+#include "platform/Wipe.h"
 
 namespace {
 
@@ -63,6 +66,24 @@ void CWnd::EnableWindow(bool enable) {
 
 bool CWnd::IsWindowEnabled() const {
     return m_widget && m_widget->isEnabled();
+}
+
+void CEdit::TakeSecretText(std::string& text) {
+    Wipe(text);
+    auto* edit = qobject_cast<QLineEdit*>(m_widget.data());
+    if (edit == nullptr) {
+        return;
+    }
+    // text() shares the field's own buffer (implicit sharing): writing through the shared
+    // copy reaches it, where data() would detach and overwrite a fresh copy only.
+    const QString typed = edit->text();
+    QByteArray utf8 = typed.toUtf8();
+    text.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    explicit_bzero(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    explicit_bzero(const_cast<QChar*>(typed.constData()),
+                   static_cast<std::size_t>(typed.size()) * sizeof(QChar));
+    // setText, unlike clear(), also drops the field's undo steps.
+    edit->setText(QString());
 }
 
 QComboBox* CComboBox::Box() const {

@@ -33,7 +33,15 @@ protected:
 };
 
 class CButton : public CWnd {};
-class CEdit : public CWnd {};
+
+class CEdit : public CWnd {
+public:
+    // For a secret typed into the field: its text moves into `text` (UTF-8; what `text` held
+    // before is wiped) and the field is emptied. The field's own buffer is overwritten first,
+    // and so is every copy made on the way; what Qt keeps out of reach (buffers it let go as
+    // the text grew, its undo steps until the field is gone) is not.
+    void TakeSecretText(std::string& text);
+};
 
 // A drop-down combo box with an edit field. Like its Windows model, adding items never
 // changes the selection: an empty box gets no selection from its first item.
