@@ -35,37 +35,48 @@ std::vector<std::string> DriverNames(const std::string& drivers) {
 // How reading a module's version from its C_GetInfo ended.
 enum class VersionResult { Found, None, NotLoaded };
 
-// C_GetInfo's libraryVersion of the module at `path` (major.minor.0.0), initialising the
-// module first when it insists on it.
+// The list that a loaded module's C_GetFunctionList gives, or null.
+CK_FUNCTION_LIST* FunctionListOf(ModuleHandle module) {
+    auto getFunctionList =
+        reinterpret_cast<CK_C_GetFunctionList>(ModuleEntryPoint(module, "C_GetFunctionList"));
+    CK_FUNCTION_LIST* list = nullptr;
+    if (getFunctionList == nullptr || Call("C_GetFunctionList", getFunctionList, &list) != CKR_OK) {
+        return nullptr;
+    }
+    return list;
+}
+
+// C_GetInfo, initialising the module first when it insists on it.
+CK_RV LibraryInfo(CK_FUNCTION_LIST* list, CK_INFO* info) {
+    CK_RV rv = MODULE_CALL(list, C_GetInfo, info);
+    if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
+        const CK_RV initialized = MODULE_CALL(list, C_Initialize, nullptr);
+        if (initialized == CKR_OK || initialized == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+            rv = MODULE_CALL(list, C_GetInfo, info);
+        }
+    }
+    return rv;
+}
+
+// C_GetInfo's libraryVersion of the module at `path`, as major.minor.0.0.
 VersionResult LibraryVersion(const std::string& path, uint16_t version[4]) {
     ModuleHandle module = LoadDriverModule(path);
     if (module == nullptr) {
         return VersionResult::NotLoaded;
     }
-    auto getFunctionList =
-        reinterpret_cast<CK_C_GetFunctionList>(ModuleEntryPoint(module, "C_GetFunctionList"));
-    CK_FUNCTION_LIST* list = nullptr;
-    CK_RV rv = CKR_FUNCTION_NOT_SUPPORTED;
-    if (getFunctionList != nullptr && Call("C_GetFunctionList", getFunctionList, &list) == CKR_OK &&
-        list != nullptr) {
-        CK_INFO info;
-        std::memset(&info, 0, sizeof info);
-        rv = MODULE_CALL(list, C_GetInfo, &info);
-        if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
-            CK_RV initialized = MODULE_CALL(list, C_Initialize, nullptr);
-            if (initialized == CKR_OK || initialized == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-                rv = MODULE_CALL(list, C_GetInfo, &info);
-            }
-        }
-        if (rv == CKR_OK) {
-            version[0] = info.libraryVersion.major;
-            version[1] = info.libraryVersion.minor;
-            version[2] = 0;
-            version[3] = 0;
-        }
-    }
+    CK_FUNCTION_LIST* list = FunctionListOf(module);
+    CK_INFO info;
+    std::memset(&info, 0, sizeof info);
+    const bool told = list != nullptr && LibraryInfo(list, &info) == CKR_OK;
     ReleaseModule(module);
-    return rv == CKR_OK ? VersionResult::Found : VersionResult::None;
+    if (!told) {
+        return VersionResult::None;
+    }
+    version[0] = info.libraryVersion.major;
+    version[1] = info.libraryVersion.minor;
+    version[2] = 0;
+    version[3] = 0;
+    return VersionResult::Found;
 }
 
 // The file version of the module at `path`: the numeric suffix of its file name, else what
