@@ -7,15 +7,16 @@
 // what the window would show. With --test, after a successful check, it reads the PIN as one
 // line from standard input (never from the command line or the environment) and runs the
 // signing test on the checked reader. Exit status 0 only when the check, and the test when
-// asked for, succeeded.
-#include <termios.h>
-#include <unistd.h>
-
+// asked for, succeeded; 2 for a usage error, a missing or empty PIN or an unusable catalogue;
+// 128 + the signal's number when SIGINT, SIGTERM, SIGHUP or SIGQUIT ended it.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <utility>
 
+#include "check/PinInput.h"
+#include "check/SignalExit.h"
 #include "manager/MessageList.h"
 #include "manager/SmartCardManager.h"
 #include "platform/Wipe.h"
@@ -47,44 +48,6 @@ bool ParseArguments(int argc, char** argv, int* readerIndex, bool* test) {
         positionGiven = true;
     }
     return true;
-}
-
-// Longer lines are kept to this length, which the test refuses as too long a PIN.
-constexpr std::size_t kPinReadMax = 256;
-
-// One line of standard input without its line end, read byte by byte straight from the
-// descriptor so that no stdio buffer keeps a copy. False when the input ends before any byte.
-bool ReadPin(std::string* pin) {
-    pin->reserve(kPinReadMax);
-    const bool terminal = isatty(STDIN_FILENO) != 0;
-    termios saved{};
-    if (terminal && tcgetattr(STDIN_FILENO, &saved) == 0) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        std::fprintf(stderr, "PIN: ");
-    }
-    bool any = false;
-    char byte = 0;
-    while (read(STDIN_FILENO, &byte, 1) == 1) {
-        any = true;
-        if (byte == '\n') {
-            break;
-        }
-        if (pin->size() < kPinReadMax) {
-            pin->push_back(byte);
-        }
-    }
-    byte = 0;
-    if (!pin->empty() && pin->back() == '\r') {
-        pin->back() = '\0';
-        pin->pop_back();
-    }
-    if (terminal) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-        std::fprintf(stderr, "\n");
-    }
-    return any;
 }
 
 void PrintField(const char* name, const std::string& value) {
@@ -152,14 +115,20 @@ int Run(int readerIndex, bool test) {
 
     std::fflush(stdout);
     std::string pin;
-    if (!ReadPin(&pin)) {
-        Wipe(pin);
-        std::fprintf(stderr, "lumidor-check: nessun PIN sullo standard input\n");
-        return kUsageError;
+    WipeOnExit wipePin(pin);
+    switch (ReadPin(pin)) {
+        case PinLine::Missing:
+            std::fprintf(stderr, "lumidor-check: nessun PIN sullo standard input\n");
+            return kUsageError;
+        case PinLine::Empty:
+            std::fprintf(stderr, "lumidor-check: PIN vuoto: nessun test eseguito.\n");
+            return kUsageError;
+        case PinLine::Typed:
+            break;
     }
     const std::size_t before = messages.lines.size();
-    uint32_t testResult = manager.TestCard(readerIndex, pin);
-    Wipe(pin);
+    // TestCard's own copy is the only one it gets, and TestCard wipes it.
+    uint32_t testResult = manager.TestCard(readerIndex, std::move(pin));
 
     std::printf("\nTest di firma:\n");
     for (std::size_t i = before; i < messages.lines.size(); ++i) {
@@ -172,6 +141,8 @@ int Run(int readerIndex, bool test) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any other thread exists, so that every thread inherits the blocked signals.
+    EndOnSignals();
     int readerIndex = -1;
     bool test = false;
     if (!ParseArguments(argc, argv, &readerIndex, &test)) {
