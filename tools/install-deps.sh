@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   pcscd vsmartcard-vpcd softhsm2 opensc
   python3 python3-cryptography
+  clang libclang-rt-14-dev
 )
 
 missing=()
