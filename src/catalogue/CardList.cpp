@@ -87,7 +87,11 @@ void CSmartCardManager::InitCardList(std::size_t size, const char* text) {
         Reject(error);
     }
 
-    // A root that is not an object makes these lookups raise jsoncpp's own error.
+    // A root that is no object has no version either (and would make the lookups below raise
+    // jsoncpp's own error, unlogged and unexplained).
+    if (!m_cardList.isObject()) {
+        Reject(kBadVersion);
+    }
     const Json::Value version = m_cardList.get("version", "");
     if (!version.isString() || version.asString().empty()) {
         Reject(kBadVersion);

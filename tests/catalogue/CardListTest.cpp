@@ -135,11 +135,18 @@ TEST(CardList, FailedLoadLeavesNothingOfAnEarlierCatalogue) {
     EXPECT_FALSE(m.manager->m_cardList.isMember("version"));
 }
 
-TEST(CardList, RootThatIsNoObjectRaisesJsonError) {
-    for (const char* text : {"[1,2]", "\"text\"", "42"}) {
+TEST(CardList, RootThatIsNoObjectHasNoVersion) {
+    for (const char* text :
+         {"[1,2]", "\"text\"", "42", "null", "7 {\"version\":\"1\",\"linux\":[]}"}) {
         SCOPED_TRACE(text);
         ManagerInTempDir m;
-        EXPECT_THROW(m.Load(text), Json::LogicError);
+        try {
+            m.Load(text);
+            ADD_FAILURE() << "loaded";
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), kBadVersion);
+        }
+        EXPECT_TRUE(LogHasRecord(m.StopAndReadLog(), kSource, kBadVersion));
     }
 }
 
