@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, then builds and runs every test twice: a normal build (build/)
-# and one with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
-# Warnings are errors in both.
+# and one with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/); then the fuzz
+# targets (clang, libFuzzer, build-fuzz/), each for a bounded number of executions.
+# Warnings are errors everywhere.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +23,6 @@ echo "== sanitizer build =="
 ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     run_build build-asan -DLUMIDOR_SANITIZE=ON -DLUMIDOR_BUILD_BENCHMARKS=OFF
+echo "== fuzz targets =="
+CC=clang CXX=clang++ run_build build-fuzz -DLUMIDOR_FUZZ=ON -DLUMIDOR_BUILD_TESTS=OFF \
+    -DLUMIDOR_BUILD_BENCHMARKS=OFF
