@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <optional>
@@ -10,9 +12,9 @@
 #include <thread>
 
 #include "log/Log.h"
-#include "manager/MessageList.h"
 #include "manager/PendingCall.h"
 #include "ui/framework/BusyIndicator.h"
+#include "ui/framework/Controls.h"
 #include "ui/framework/InputBlocker.h"
 #include "ui/framework/ProgramEnd.h"
 
@@ -21,6 +23,8 @@ namespace {
 constexpr const char* kSource = "CDialogEx::RunBusy";
 constexpr auto kShowIndicatorAfter = std::chrono::milliseconds(500);
 constexpr auto kNameDriverAfter = std::chrono::seconds(5);
+// How soon the work's lines and its end are seen.
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
 struct WorkOutcome {
     uint32_t result = 0;
@@ -35,8 +39,8 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// Nothing can call the work back, so the program ends here rather than wait for a driver
-// that may never answer.
+// A driver call cannot be interrupted: the program ends here rather than wait for one that
+// may never return.
 [[noreturn]] void EndOnClose() {
     const char* call = PendingModuleCall();
     LogMessage(0, 0, kSource,
@@ -46,32 +50,40 @@ public:
     EndProgramNow(0);
 }
 
-// The work on a thread of its own, while this thread's event loop runs on; back once the
-// work has returned or thrown.
-WorkOutcome RunOnWorker(const std::function<uint32_t()>& work) {
+// The work on a thread of its own, while this thread's event loop runs on and shows the
+// work's lines; back once the work has returned or thrown, with all of them shown.
+WorkOutcome RunOnWorker(const std::function<uint32_t()>& work, CListBox& statusList) {
     WorkOutcome outcome;
-    QEventLoop loop;
-    QObject finished;
+    std::atomic<bool> done{false};
     std::thread worker([&] {
         try {
             outcome.result = work();
         } catch (...) {
             outcome.error = std::current_exception();
         }
-        // Posted after every status line of the work, so all of them are shown first.
-        QMetaObject::invokeMethod(
-            &finished, [&loop] { loop.exit(); }, Qt::QueuedConnection);
+        done = true;
     });
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        statusList.ShowPendingLines();
+        if (done) {
+            loop.exit();
+        }
+    });
+    poll.start(kPollInterval);
     loop.exec();
     worker.join();
+    statusList.ShowPendingLines();
     return outcome;
 }
 
-WorkOutcome RunWhileBusy(QWidget* window, const std::function<uint32_t()>& work) {
+WorkOutcome RunWhileBusy(QWidget* window, CListBox& statusList,
+                         const std::function<uint32_t()>& work) {
     InputBlocker blocker(window, EndOnClose);
     WaitCursor cursor;
     BusyIndicator indicator(window, kShowIndicatorAfter, kNameDriverAfter);
-    return RunOnWorker(work);
+    return RunOnWorker(work, statusList);
 }
 
 // The exception's own text, what(); none for one that is no std::exception.
@@ -85,7 +97,7 @@ std::optional<std::string> ExceptionText(const std::exception_ptr& error) {
     }
 }
 
-void ReportFailure(const std::exception_ptr& error, IMessageList& statusList) {
+void ReportFailure(const std::exception_ptr& error, CListBox& statusList) {
     // After std::bad_alloc memory may still be short: the window then goes on without the
     // report rather than let a second exception out into Qt's event loop.
     try {
@@ -101,9 +113,8 @@ void ReportFailure(const std::exception_ptr& error, IMessageList& statusList) {
 
 }  // namespace
 
-uint32_t RunBusyWork(QWidget* window, IMessageList& statusList,
-                     const std::function<uint32_t()>& work) {
-    WorkOutcome outcome = RunWhileBusy(window, work);
+uint32_t RunBusyWork(QWidget* window, CListBox& statusList, const std::function<uint32_t()>& work) {
+    WorkOutcome outcome = RunWhileBusy(window, statusList, work);
     if (outcome.error) {
         ReportFailure(outcome.error, statusList);
         return kBusyWorkFailed;

@@ -3,6 +3,7 @@
 #include <string.h>  // explicit_bzero
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -200,23 +201,22 @@ void CListBox::SetHorizontalExtent(int pixels) {
 }
 
 void CListBox::AddLine(const std::string& text) {
-    QListWidget* list = List();
-    if (list == nullptr) {
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        std::lock_guard<std::mutex> guard(m_pendingLock);
+        m_pendingLines.push_back(text);
         return;
     }
-    if (QThread::currentThread() == list->thread()) {
-        list->addItem(ToQ(text));
-        return;
+    ShowPendingLines();
+    AddString(text);
+}
+
+void CListBox::ShowPendingLines() {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> guard(m_pendingLock);
+        lines.swap(m_pendingLines);
     }
-    // Queued calls to one receiver are delivered in the order they were posted.
-    QString line = ToQ(text);
-    QPointer<QListWidget> target = list;
-    QMetaObject::invokeMethod(
-        list,
-        [target, line] {
-            if (target) {
-                target->addItem(line);
-            }
-        },
-        Qt::QueuedConnection);
+    for (const std::string& line : lines) {
+        AddString(line);
+    }
 }

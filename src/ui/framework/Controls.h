@@ -2,7 +2,9 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "manager/MessageList.h"
 
@@ -63,7 +65,9 @@ private:
 };
 
 // The message list: unsorted lines without selection. As the manager's status list it may be
-// fed from a worker thread; lines are then handed to the user-interface thread in order.
+// fed from a worker thread: such lines wait, in order, until the user-interface thread shows
+// them (ShowPendingLines, which busy work calls while it runs and when it ends). Nothing Qt
+// owns crosses between the threads, only this box's own queue under its own lock.
 class CListBox : public CWnd, public IMessageList {
 public:
     void ResetContent();
@@ -74,7 +78,12 @@ public:
     void SetHorizontalExtent(int pixels);
 
     void AddLine(const std::string& text) override;
+    // Shows the lines that other threads added, in their order; on the user-interface thread.
+    void ShowPendingLines();
 
 private:
     QListWidget* List() const;
+
+    std::mutex m_pendingLock;
+    std::vector<std::string> m_pendingLines;
 };

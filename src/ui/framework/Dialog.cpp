@@ -503,7 +503,7 @@ void CDialogEx::OnSysCommand(unsigned id, intptr_t) {
     }
 }
 
-uint32_t CDialogEx::RunBusy(const std::function<uint32_t()>& work, IMessageList& statusList) {
+uint32_t CDialogEx::RunBusy(const std::function<uint32_t()>& work, CListBox& statusList) {
     if (m_busy) {
         throw std::logic_error("RunBusy: the dialog's work is already running");
     }

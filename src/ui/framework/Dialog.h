@@ -135,9 +135,10 @@ public:
     void SendSysCommand(unsigned id, intptr_t param = 0);
 
     // Runs `work` on a worker thread with RunBusyWork (ui/framework/BusyWork.h): the window
-    // stays painted and closable, input is held back, and an exception from the work becomes
-    // a line of `statusList`. Only one at a time; commands are refused meanwhile.
-    uint32_t RunBusy(const std::function<uint32_t()>& work, IMessageList& statusList);
+    // stays painted and closable, input is held back, the work's lines go to `statusList`,
+    // and so does an exception from the work. Only one at a time; commands are refused
+    // meanwhile.
+    uint32_t RunBusy(const std::function<uint32_t()>& work, CListBox& statusList);
 
     // A test seam: called once a modal dialog's loop runs, with the dialog.
     static void SetModalObserver(std::function<void(CDialogEx&)> observer);
