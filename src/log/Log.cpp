@@ -161,6 +161,10 @@ int LogStart() {
         return -1;
     }
     LogContext* context = LogCreateContext();
+    // The time zone is set up here, so that the writer's localtime_r only reads it; glibc
+    // guards it with a lock of its own that ThreadSanitizer cannot see, and mktime on
+    // another thread (Qt's) sets it up again.
+    tzset();
     try {
         context->writerThread = std::thread(LogWriterThread, context);
     } catch (const std::system_error&) {
