@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <chrono>
 #include <functional>
 #include <latch>
@@ -137,7 +138,11 @@ TEST_F(BusyWorkTest, OnlyClosingTheWorkingWindowGetsPastTheBlocker) {
     };
     const Case cases[] = {
         {"close box", [&] { about.GetWidget()->close(); }, 1},
+        {"close box, from the window system", [&] { about.GetWidget()->windowHandle()->close(); },
+         1},
         {"Escape", [&] { PressKey(about, Qt::Key_Escape); }, 1},
+        {"Escape, from the window system",
+         [&] { QTest::keyClick(about.GetWidget()->windowHandle(), Qt::Key_Escape); }, 1},
         {"Ctrl+Escape",
          [&] { QTest::keyClick(about.GetWidget(), Qt::Key_Escape, Qt::ControlModifier); }, 0},
         {"Enter", [&] { PressKey(about, Qt::Key_Return); }, 0},

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
+#include <QWindow>
 #include <utility>
 
 InputBlocker::InputBlocker(QWidget* window, std::function<void()> onClose)
@@ -14,10 +15,16 @@ InputBlocker::~InputBlocker() {
     qApp->removeEventFilter(this);
 }
 
-bool InputBlocker::IsWindowOrChild(QObject* object) const {
+bool InputBlocker::IsWorkingWindow(QObject* object) const {
+    if (m_window == nullptr) {
+        return false;
+    }
+    // Keys from the window system reach the window's QWindow before any widget.
+    if (object == m_window->windowHandle()) {
+        return true;
+    }
     auto* widget = qobject_cast<QWidget*>(object);
-    return widget != nullptr && m_window != nullptr &&
-           (widget == m_window || m_window->isAncestorOf(widget));
+    return widget != nullptr && (widget == m_window || m_window->isAncestorOf(widget));
 }
 
 bool InputBlocker::eventFilter(QObject* watched, QEvent* event) {
@@ -34,7 +41,7 @@ bool InputBlocker::eventFilter(QObject* watched, QEvent* event) {
             auto* key = static_cast<QKeyEvent*>(event);
             if (key->key() == Qt::Key_Escape &&
                 !(key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) &&
-                IsWindowOrChild(watched)) {
+                IsWorkingWindow(watched)) {
                 m_onClose();
             }
             return true;

@@ -20,7 +20,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool IsWindowOrChild(QObject* object) const;
+    // The working window, its QWindow or one of its controls.
+    bool IsWorkingWindow(QObject* object) const;
 
     QPointer<QWidget> m_window;
     std::function<void()> m_onClose;
