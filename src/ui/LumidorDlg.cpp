@@ -4,7 +4,7 @@
 
 #include "manager/StatusText.h"
 #include "ui/AboutDlg.h"
-#include "ui/StartTest.h"
+#include "ui/PinDialog.h"
 #include "ui/TokenInfo.h"
 #include "ui/framework/Icons.h"
 #include "ui/resource.h"
@@ -143,7 +143,7 @@ void CLumidorDlg::OnTokenInfo() {
 }
 
 void CLumidorDlg::OnTest() {
-    CStartTest pinDialog(this);
+    CPinDialog pinDialog(this);
     for (;;) {
         pinDialog.m_tokenFlags = m_manager.m_tokenInfo.flags;
         int answer = pinDialog.DoModal();

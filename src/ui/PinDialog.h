@@ -6,10 +6,10 @@
 #include "ui/framework/Dialog.h"
 
 // The PIN dialog shown before the signing test.
-class CStartTest : public CDialogEx {
+class CPinDialog : public CDialogEx {
 public:
-    explicit CStartTest(CDialogEx* parent = nullptr);
-    ~CStartTest() override;
+    explicit CPinDialog(CDialogEx* parent = nullptr);
+    ~CPinDialog() override;
 
     // What was typed, once the dialog closed with "Procedi"; empty after any other end. The
     // field itself is emptied and overwritten whichever way the dialog ends.

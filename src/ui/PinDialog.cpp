@@ -1,4 +1,4 @@
-#include "ui/StartTest.h"
+#include "ui/PinDialog.h"
 
 #include <QWidget>
 #include <utility>
@@ -12,20 +12,20 @@ namespace {
 constexpr int kMaxPinCharacters = 64;
 }  // namespace
 
-CStartTest::CStartTest(CDialogEx* parent) : CDialogEx(IDD_START_TEST, parent) {}
+CPinDialog::CPinDialog(CDialogEx* parent) : CDialogEx(IDD_START_TEST, parent) {}
 
-CStartTest::~CStartTest() {
+CPinDialog::~CPinDialog() {
     Wipe(m_pin);
 }
 
-std::string CStartTest::TakePin() {
+std::string CPinDialog::TakePin() {
     std::string pin = std::move(m_pin);
     // A short text is moved by copying its characters: the member still holds them.
     Wipe(m_pin);
     return pin;
 }
 
-bool CStartTest::OnInitDialog() {
+bool CPinDialog::OnInitDialog() {
     CDialogEx::OnInitDialog();
     SetDlgItemText(IDC_PIN_WARNING, PinWarningText(m_tokenFlags));
     if (QWidget* warning = GetDlgItem(IDC_PIN_WARNING)) {
@@ -34,7 +34,7 @@ bool CStartTest::OnInitDialog() {
     return true;
 }
 
-void CStartTest::DoDataExchange(CDataExchange* pDX) {
+void CPinDialog::DoDataExchange(CDataExchange* pDX) {
     CDialogEx::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_PIN, m_pinEdit);
     if (pDX->m_bSaveAndValidate) {
@@ -48,7 +48,7 @@ void CStartTest::DoDataExchange(CDataExchange* pDX) {
     DDV_MaxChars(pDX, m_pin, kMaxPinCharacters);
 }
 
-void CStartTest::OnCancel() {
+void CPinDialog::OnCancel() {
     // What was typed goes unused: out of the field, then overwritten.
     m_pinEdit.TakeSecretText(m_pin);
     Wipe(m_pin);
