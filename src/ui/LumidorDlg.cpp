@@ -143,7 +143,7 @@ void CLumidorDlg::OnTokenInfo() {
 }
 
 void CLumidorDlg::OnTest() {
-    CPinDialog pinDialog(this);
+    CStartTest pinDialog(this);
     for (;;) {
         pinDialog.m_tokenFlags = m_manager.m_tokenInfo.flags;
         int answer = pinDialog.DoModal();

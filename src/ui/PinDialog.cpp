@@ -12,20 +12,20 @@ namespace {
 constexpr int kMaxPinCharacters = 64;
 }  // namespace
 
-CPinDialog::CPinDialog(CDialogEx* parent) : CDialogEx(IDD_START_TEST, parent) {}
+CStartTest::CStartTest(CDialogEx* parent) : CDialogEx(IDD_START_TEST, parent) {}
 
-CPinDialog::~CPinDialog() {
+CStartTest::~CStartTest() {
     Wipe(m_pin);
 }
 
-std::string CPinDialog::TakePin() {
+std::string CStartTest::TakePin() {
     std::string pin = std::move(m_pin);
     // A short text is moved by copying its characters: the member still holds them.
     Wipe(m_pin);
     return pin;
 }
 
-bool CPinDialog::OnInitDialog() {
+bool CStartTest::OnInitDialog() {
     CDialogEx::OnInitDialog();
     SetDlgItemText(IDC_PIN_WARNING, PinWarningText(m_tokenFlags));
     if (QWidget* warning = GetDlgItem(IDC_PIN_WARNING)) {
@@ -34,7 +34,7 @@ bool CPinDialog::OnInitDialog() {
     return true;
 }
 
-void CPinDialog::DoDataExchange(CDataExchange* pDX) {
+void CStartTest::DoDataExchange(CDataExchange* pDX) {
     CDialogEx::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_PIN, m_pinEdit);
     if (pDX->m_bSaveAndValidate) {
@@ -48,7 +48,7 @@ void CPinDialog::DoDataExchange(CDataExchange* pDX) {
     DDV_MaxChars(pDX, m_pin, kMaxPinCharacters);
 }
 
-void CPinDialog::OnCancel() {
+void CStartTest::OnCancel() {
     // What was typed goes unused: out of the field, then overwritten.
     m_pinEdit.TakeSecretText(m_pin);
     Wipe(m_pin);

@@ -6,10 +6,10 @@
 #include "ui/framework/Dialog.h"
 
 // The PIN dialog shown before the signing test.
-class CPinDialog : public CDialogEx {
+class CStartTest : public CDialogEx {
 public:
-    explicit CPinDialog(CDialogEx* parent = nullptr);
-    ~CPinDialog() override;
+    explicit CStartTest(CDialogEx* parent = nullptr);
+    ~CStartTest() override;
 
     // What was typed, once the dialog closed with "Procedi"; empty after any other end. The
     // field itself is emptied and overwritten whichever way the dialog ends.

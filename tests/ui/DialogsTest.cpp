@@ -163,13 +163,13 @@ TEST_F(DialogsTest, PinDialogReturnsWhatWasTypedAndOpensEmptyEachTime) {
             Click(dialog, IDCANCEL);
         }
     });
-    CPinDialog dialog;
+    CStartTest dialog;
     EXPECT_EQ(dialog.DoModal(), IDOK);
     EXPECT_EQ(dialog.m_pin, " 12a4") << "typed as is, leading blank included";
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_EQ(dialog.m_pin, "") << "the earlier PIN is gone";
     EXPECT_EQ(fieldOnOpen, (std::vector<std::string>{"", ""}));
-    auto* field = qobject_cast<QLineEdit*>(CPinDialog().GetDlgItem(IDC_PIN));
+    auto* field = qobject_cast<QLineEdit*>(CStartTest().GetDlgItem(IDC_PIN));
     EXPECT_EQ(field, nullptr) << "no control before the dialog is built";
 }
 
@@ -200,7 +200,7 @@ TEST_F(DialogsTest, PinDialogEndsWithEnterEscapeAndTheCloseBox) {
             c.end(dialog);
             fieldAfterEnd = Text(dialog, IDC_PIN);
         });
-        CPinDialog dialog;
+        CStartTest dialog;
         EXPECT_EQ(dialog.DoModal(), c.result) << c.name;
         EXPECT_EQ(fieldAfterEnd, "") << c.name << ": the field is emptied whichever way it ends";
         EXPECT_EQ(dialog.m_pin, c.result == IDOK ? "99" : "") << c.name;
@@ -212,7 +212,7 @@ TEST_F(DialogsTest, ThePinLeavesTheDialogOnce) {
         TypeText(dialog, IDC_PIN, "1234");
         Click(dialog, IDOK);
     });
-    CPinDialog dialog;
+    CStartTest dialog;
     ASSERT_EQ(dialog.DoModal(), IDOK);
     EXPECT_EQ(dialog.TakePin(), "1234");
     EXPECT_EQ(dialog.m_pin, "");
@@ -226,7 +226,7 @@ TEST_F(DialogsTest, PinFieldIsMaskedAndTakesAtMost64Characters) {
         TypeText(dialog, IDC_PIN, std::string(70, '7'));
         Click(dialog, IDOK);
     });
-    CPinDialog dialog;
+    CStartTest dialog;
     ASSERT_EQ(dialog.DoModal(), IDOK);
     EXPECT_TRUE(masked);
     EXPECT_EQ(dialog.m_pin, std::string(64, '7'));
@@ -254,7 +254,7 @@ TEST_F(DialogsTest, PinDialogWarnsWhenTheUserPinIsNearOrAtItsLock) {
             }
             Click(dialog, IDCANCEL);
         });
-        CPinDialog dialog;
+        CStartTest dialog;
         dialog.m_tokenFlags = flags;
         dialog.DoModal();
         EXPECT_EQ(shown, expected) << flags;
