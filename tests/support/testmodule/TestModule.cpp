@@ -40,6 +40,9 @@
 //                                <type> of any key and tells <length> for it, with CKR_OK: a
 //                                length beyond the buffer, or CK_UNAVAILABLE_INFORMATION
 //                                (0xFFFFFFFFFFFFFFFF) without the error (repeatable)
+//   start_delay_ms=<n>           the first C_Initialize of a load (the module's real start) takes
+//                                n ms, as a real card's driver binding its card; the counter
+//                                "starts" counts real starts
 //   hang=C_Xxx                   every call of C_Xxx is counted and then never returns, as a
 //                                hung driver's call (repeatable)
 //   hang_at_load=1               loading the module counts the load and then never returns
@@ -172,6 +175,7 @@ struct State {
     std::string signPin;
     CK_ULONG deviceError = 0;
     std::set<std::string> hangingFunctions;
+    CK_ULONG startDelayMilliseconds = 0;
     // Running state.
     std::map<std::string, std::string> counters;
     bool initialized = false;
@@ -287,6 +291,7 @@ void ScriptLine(State& s, const std::string& line) {
         {"find_objects_overcount", &s.findObjectsOvercount},
         {"logged_in", &s.loggedInAtStart},
         {"device_error", &s.deviceError},
+        {"start_delay_ms", &s.startDelayMilliseconds},
         {"text_padding", &s.textPadding},
         {"hang_at_load", &s.hangAtLoad},
     };
@@ -511,7 +516,10 @@ CK_RV Initialize(void*) {
     }
     if (g_state->initialized)
         return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_state->startDelayMilliseconds));
     g_state->initialized = true;
+    Increment(*g_state, "starts");
+    WriteCounters(*g_state);
     return CKR_OK;
 }
 
