@@ -17,6 +17,7 @@ constexpr std::size_t kMaxAtrBytes = (256 - 1) / 2;
 }  // namespace
 
 uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
+    HeldModulesScope operation(m_heldModules);
     if (g_logLevel >= 1)
         LogMessage(0, 0, kSource, "Starting check card ...");
     m_readerName.clear();

@@ -3,6 +3,7 @@
 #include "manager/StatusText.h"
 
 uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
+    HeldModulesScope operation(m_heldModules);
     ClearTokenFields();
     if (driverIndex < 0 || static_cast<std::size_t>(driverIndex) >= m_drivers.size()) {
         if (g_logLevel >= 1) {
@@ -17,6 +18,7 @@ uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
 }
 
 uint32_t CSmartCardManager::DriverTest(std::string driverName, std::string readerName) {
+    HeldModulesScope operation(m_heldModules);
     const char* source = "CSmartCardManager::DriverTest";
     ClearTokenFields();
     uint32_t loadError = ProbeDrivers(driverName, source, false);

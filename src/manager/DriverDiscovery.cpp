@@ -110,6 +110,7 @@ uint32_t CSmartCardManager::OpenDriverInUse(const std::string& readerName) {
 
 uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerName,
                                        std::string filter) {
+    HeldModulesScope operation(m_heldModules);
     m_drivers.clear();
     ClearTokenFields();
 

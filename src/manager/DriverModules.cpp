@@ -58,18 +58,12 @@ CK_RV LibraryInfo(CK_FUNCTION_LIST* list, CK_INFO* info) {
     return rv;
 }
 
-// C_GetInfo's libraryVersion of the module at `path`, as major.minor.0.0.
-VersionResult LibraryVersion(const std::string& path, uint16_t version[4]) {
-    ModuleHandle module = LoadDriverModule(path);
-    if (module == nullptr) {
-        return VersionResult::NotLoaded;
-    }
+// C_GetInfo's libraryVersion of a loaded module, as major.minor.0.0.
+VersionResult LibraryVersion(ModuleHandle module, uint16_t version[4]) {
     CK_FUNCTION_LIST* list = FunctionListOf(module);
     CK_INFO info;
     std::memset(&info, 0, sizeof info);
-    const bool told = list != nullptr && LibraryInfo(list, &info) == CKR_OK;
-    ReleaseModule(module);
-    if (!told) {
+    if (list == nullptr || LibraryInfo(list, &info) != CKR_OK) {
         return VersionResult::None;
     }
     version[0] = info.libraryVersion.major;
@@ -77,15 +71,6 @@ VersionResult LibraryVersion(const std::string& path, uint16_t version[4]) {
     version[2] = 0;
     version[3] = 0;
     return VersionResult::Found;
-}
-
-// The file version of the module at `path`: the numeric suffix of its file name, else what
-// its C_GetInfo tells.
-VersionResult ModuleVersion(const std::string& path, uint16_t version[4]) {
-    if (ModuleFileVersion(path, version)) {
-        return VersionResult::Found;
-    }
-    return LibraryVersion(path, version);
 }
 
 }  // namespace
@@ -100,7 +85,7 @@ uint32_t CSmartCardManager::ProbeDrivers(const std::string& drivers, const char*
         if (g_logLevel >= 1)
             LogMessage(0, 0, source, "Try loading '%s' module...", name.c_str());
         ReleaseModule(previous);
-        previous = LoadDriverModule(name);
+        previous = LoadDriver(name);
         if (previous != nullptr) {
             if (m_statusList != nullptr) {
                 AddStatusLine(m_statusList, FormatErrorStatus(0, name.c_str(), 322));
@@ -128,11 +113,19 @@ uint32_t CSmartCardManager::ProbeDrivers(const std::string& drivers, const char*
     return result;
 }
 
+ModuleHandle CSmartCardManager::LoadDriver(const std::string& name) {
+    ModuleHandle module = LoadDriverModule(name);
+    if (module != nullptr) {
+        m_heldModules.Hold(name);
+    }
+    return module;
+}
+
 ModuleHandle CSmartCardManager::UpdateFileInfo() {
     if (g_logLevel >= 1)
         LogMessage(0, 0, "CSmartCardManager::UpdateFileInfo", "Verifying module '%s'.",
                    m_driverInUse.c_str());
-    ModuleHandle module = LoadDriverModule(m_driverInUse);
+    ModuleHandle module = LoadDriver(m_driverInUse);
     if (module != nullptr) {
         std::string path = ModuleFilePath(module);
         if (!path.empty()) {
@@ -192,7 +185,17 @@ void CSmartCardManager::ReadDriverVersion(const char* source, uint32_t code) {
         return;
     }
     uint16_t version[4] = {0, 0, 0, 0};
-    switch (ModuleVersion(m_driverPath, version)) {
+    VersionResult result = VersionResult::Found;
+    if (!ModuleFileVersion(m_driverPath, version)) {
+        // Asked of the load the operation holds: a module loaded anew would start again.
+        ModuleHandle held = m_heldModules.Find(m_driverInUse);
+        ModuleHandle module = held != nullptr ? held : LoadDriver(m_driverPath);
+        result = module != nullptr ? LibraryVersion(module, version) : VersionResult::NotLoaded;
+        if (module != held) {
+            ReleaseModule(module);
+        }
+    }
+    switch (result) {
         case VersionResult::Found: {
             char text[32];
             std::snprintf(text, sizeof text, "%d.%d.%d.%d", version[0], version[1], version[2],

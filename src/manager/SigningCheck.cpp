@@ -532,6 +532,7 @@ uint32_t SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys) {
 
 uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     WipeOnExit wipePin(pin);
+    HeldModulesScope operation(m_heldModules);
     if (g_logLevel >= 1)
         LogMessage(0, 0, kTestCardSource, "Starting smartcard test ...");
 
@@ -588,9 +589,10 @@ uint32_t CSmartCardManager::CardTest(std::string module, std::string pin) {
 uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
                                      const std::string& readerName) {
     WipeOnExit wipePin(pin);
+    HeldModulesScope operation(m_heldModules);
     if (g_logLevel >= 1)
         LogMessage(0, 0, kSource, "Try loading '%s' module...", module.c_str());
-    ModuleHandle handle = LoadDriverModule(module);
+    ModuleHandle handle = LoadDriver(module);
     if (handle == nullptr) {
         uint32_t error = ModuleLastError();
         if (g_logLevel >= 1)

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "manager/HeldModules.h"
 #include "manager/MessageList.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
@@ -91,6 +92,9 @@ public:
     uint32_t DriverTest(std::string driverName, std::string readerName);
 
 private:
+    // Loads a driver module (marked as the call in progress) and, within an operation,
+    // keeps it started until the operation ends. Null on failure, with the loader's error.
+    ModuleHandle LoadDriver(const std::string& name);
     // Empties what a check learns of the token (m_tokenInfo, m_slotId, m_filterDriver), so
     // that a check that fails early shows none of an earlier one's.
     void ClearTokenFields();
@@ -124,4 +128,7 @@ public:
     std::string m_filterDriver;
     bool m_cardListParsed;
     Json::Value m_cardList;
+
+private:
+    HeldModules m_heldModules;
 };
