@@ -114,6 +114,7 @@ uint32_t CSmartCardManager::ProbeDrivers(const std::string& drivers, const char*
 }
 
 ModuleHandle CSmartCardManager::LoadDriver(const std::string& name) {
+    StartingModuleScope starting(name);
     ModuleHandle module = LoadDriverModule(name);
     if (module != nullptr) {
         m_heldModules.Hold(name);
@@ -149,6 +150,7 @@ uint32_t CSmartCardManager::ReportNoFunctionList(const std::string& name, uint32
 CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const std::string& name,
                                                      uint32_t* failure) {
     const char* source = "CSmartCardManager::GetFunctionList";
+    StartingModuleScope starting(name);
     uint32_t ignored = 0;
     uint32_t& code = failure != nullptr ? *failure : ignored;
     code = 0;

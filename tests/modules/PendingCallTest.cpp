@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,8 +33,9 @@ struct HangCase {
     const char* what;
     Operation operation;
     std::string script;
-    std::string counter;  // what the module counts once the call has begun
-    std::string call;     // what the busy window must name
+    std::string counter;   // what the module counts once the call has begun
+    std::string call;      // what the busy window must name
+    std::string starting;  // the module being started, "(none)" when it has started
 };
 
 void PrintTo(const HangCase& c, std::ostream* out) {
@@ -41,8 +43,8 @@ void PrintTo(const HangCase& c, std::ostream* out) {
 }
 
 // Starts the operation on a thread of its own and returns what is pending once the module
-// has counted the call, or "(none)" when the operation ended without hanging. What the
-// hanging thread uses is never freed: the process ends with it.
+// has counted the call ("<call>, starting <module file>"), with "(none)" for what is not.
+// What the hanging thread uses is never freed: the process ends with it.
 std::string PendingCallOfAHungOperation(const HangCase& c) {
     TempDir dir;
     ScriptedModule module(dir.path(), "hanging.so");
@@ -69,7 +71,9 @@ std::string PendingCallOfAHungOperation(const HangCase& c) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     const char* pending = PendingModuleCall();
-    return pending != nullptr ? pending : "(none)";
+    const std::string starting = StartingModule().name;
+    return std::string(pending != nullptr ? pending : "(none)") + ", starting " +
+           (starting.empty() ? "(none)" : std::filesystem::path(starting).filename().string());
 }
 
 class PendingCallTest : public ::testing::TestWithParam<HangCase> {};
@@ -82,23 +86,26 @@ TEST_P(PendingCallTest, AHangingCallIsNamed) {
             std::fprintf(stderr, "pending call: %s\n", PendingCallOfAHungOperation(c).c_str());
             std::_Exit(0);
         },
-        ::testing::ExitedWithCode(0), "pending call: " + c.call + "\n");
+        ::testing::ExitedWithCode(0),
+        "pending call: " + c.call + ", starting " + c.starting + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, PendingCallTest,
-    ::testing::Values(
-        HangCase{"ModuleLoad", Operation::DriverCheck, "hang_at_load=1\n", "loads", "LoadModule"},
-        HangCase{"EntryPoint", Operation::DriverCheck, "hang=C_GetFunctionList\n",
-                 "calls.C_GetFunctionList", "C_GetFunctionList"},
-        HangCase{"Initialize", Operation::DriverCheck, "hang=C_Initialize\n", "calls.C_Initialize",
-                 "C_Initialize"},
-        HangCase{"TokenInformation", Operation::DriverCheck, "hang=C_GetTokenInfo\n",
-                 "calls.C_GetTokenInfo", "C_GetTokenInfo"},
-        HangCase{"VersionRead", Operation::DriverCheck, "hang=C_GetInfo\n", "calls.C_GetInfo",
-                 "C_GetInfo"},
-        HangCase{"Login", Operation::SigningTest, "hang=C_Login\n", "calls.C_Login", "C_Login"},
-        HangCase{"Signature", Operation::SigningTest, "hang=C_Sign\n", "calls.C_Sign", "C_Sign"}),
+    ::testing::Values(HangCase{"ModuleLoad", Operation::DriverCheck, "hang_at_load=1\n", "loads",
+                               "LoadModule", "hanging.so"},
+                      HangCase{"EntryPoint", Operation::DriverCheck, "hang=C_GetFunctionList\n",
+                               "calls.C_GetFunctionList", "C_GetFunctionList", "hanging.so"},
+                      HangCase{"Initialize", Operation::DriverCheck, "hang=C_Initialize\n",
+                               "calls.C_Initialize", "C_Initialize", "hanging.so"},
+                      HangCase{"TokenInformation", Operation::DriverCheck, "hang=C_GetTokenInfo\n",
+                               "calls.C_GetTokenInfo", "C_GetTokenInfo", "(none)"},
+                      HangCase{"VersionRead", Operation::DriverCheck, "hang=C_GetInfo\n",
+                               "calls.C_GetInfo", "C_GetInfo", "(none)"},
+                      HangCase{"Login", Operation::SigningTest, "hang=C_Login\n", "calls.C_Login",
+                               "C_Login", "(none)"},
+                      HangCase{"Signature", Operation::SigningTest, "hang=C_Sign\n", "calls.C_Sign",
+                               "C_Sign", "(none)"}),
     [](const ::testing::TestParamInfo<HangCase>& info) { return info.param.what; });
 
 }  // namespace

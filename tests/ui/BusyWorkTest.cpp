@@ -162,7 +162,7 @@ TEST_F(BusyWorkTest, OnlyClosingTheWorkingWindowGetsPastTheBlocker) {
 TEST_F(BusyWorkTest, TheIndicatorNamesTheCallTheWorkWaitsForAndFollowsIt) {
     {
         // Without delays, which the window has of 0.5 s and 5 s.
-        BusyIndicator indicator(about.GetWidget(), milliseconds(0), milliseconds(0));
+        BusyIndicator indicator(about.GetWidget(), milliseconds(0), milliseconds(0), hours(1));
         ASSERT_NE(Indicator(), nullptr);
         EXPECT_TRUE(Indicator()->isVisible());
         EXPECT_EQ(IndicatorText(), "Operazione in corso...");
@@ -184,16 +184,28 @@ TEST_F(BusyWorkTest, TheIndicatorNamesTheCallTheWorkWaitsForAndFollowsIt) {
     EXPECT_EQ(Indicator(), nullptr) << "the indicator goes with the work";
 }
 
+TEST_F(BusyWorkTest, AModuleWhoseStartLastsIsNamedBeforeAnyCall) {
+    // The window names a start after 2 s, a call after 5 s: here without those delays.
+    BusyIndicator indicator(about.GetWidget(), milliseconds(0), hours(1), milliseconds(0));
+    {
+        StartingModuleScope starting("opensc-pkcs11.so");
+        PendingCallScope call("C_Initialize");
+        EXPECT_TRUE(WaitForIndicatorText("In attesa dell'avvio del driver 'opensc-pkcs11.so'..."))
+            << IndicatorText();
+    }
+    EXPECT_TRUE(WaitForIndicatorText("Operazione in corso...")) << IndicatorText();
+}
+
 TEST_F(BusyWorkTest, BeforeItsDelaysTheIndicatorIsHiddenAndThenNamesNoCall) {
     PendingCallScope call("C_Login");
     {
-        BusyIndicator indicator(about.GetWidget(), hours(1), hours(1));
+        BusyIndicator indicator(about.GetWidget(), hours(1), hours(1), hours(1));
         QTest::qWait(300);
         ASSERT_NE(Indicator(), nullptr);
         EXPECT_FALSE(Indicator()->isVisible());
     }
     {
-        BusyIndicator indicator(about.GetWidget(), milliseconds(0), hours(1));
+        BusyIndicator indicator(about.GetWidget(), milliseconds(0), hours(1), hours(1));
         QTest::qWait(300);
         ASSERT_NE(Indicator(), nullptr);
         EXPECT_TRUE(Indicator()->isVisible());

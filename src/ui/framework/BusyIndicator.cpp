@@ -23,8 +23,12 @@ QString BusyText(const char* pendingCall) {
 }  // namespace
 
 BusyIndicator::BusyIndicator(QWidget* window, std::chrono::milliseconds showAfter,
-                             std::chrono::milliseconds nameDriverAfter)
-    : m_window(window), m_showAfter(showAfter), m_nameDriverAfter(nameDriverAfter) {
+                             std::chrono::milliseconds nameDriverAfter,
+                             std::chrono::milliseconds nameStartAfter)
+    : m_window(window),
+      m_showAfter(showAfter),
+      m_nameDriverAfter(nameDriverAfter),
+      m_nameStartAfter(nameStartAfter) {
     if (window != nullptr) {
         m_panel = new QFrame(window);
         m_panel->setObjectName(QStringLiteral("busyIndicator"));
@@ -57,13 +61,22 @@ void BusyIndicator::Update() {
     if (elapsed < m_showAfter) {
         return;
     }
-    const QString text = BusyText(elapsed >= m_nameDriverAfter ? PendingModuleCall() : nullptr);
+    const QString text = Text(elapsed);
     if (text != m_text->text() || !m_panel->isVisible()) {
         m_text->setText(text);
         Place();
         m_panel->raise();
         m_panel->show();
     }
+}
+
+QString BusyIndicator::Text(std::chrono::milliseconds elapsed) const {
+    const ModuleStart start = StartingModule();
+    if (!start.name.empty() && std::chrono::steady_clock::now() - start.since >= m_nameStartAfter) {
+        return QStringLiteral("In attesa dell'avvio del driver '%1'...")
+            .arg(QString::fromStdString(start.name));
+    }
+    return BusyText(elapsed >= m_nameDriverAfter ? PendingModuleCall() : nullptr);
 }
 
 void BusyIndicator::Place() {

@@ -23,6 +23,7 @@ namespace {
 constexpr const char* kSource = "CDialogEx::RunBusy";
 constexpr auto kShowIndicatorAfter = std::chrono::milliseconds(500);
 constexpr auto kNameDriverAfter = std::chrono::seconds(5);
+constexpr auto kNameStartAfter = std::chrono::seconds(2);
 // How soon the work's lines and its end are seen.
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
@@ -82,7 +83,7 @@ WorkOutcome RunWhileBusy(QWidget* window, CListBox& statusList,
                          const std::function<uint32_t()>& work) {
     InputBlocker blocker(window, EndOnClose);
     WaitCursor cursor;
-    BusyIndicator indicator(window, kShowIndicatorAfter, kNameDriverAfter);
+    BusyIndicator indicator(window, kShowIndicatorAfter, kNameDriverAfter, kNameStartAfter);
     return RunOnWorker(work, statusList);
 }
 
