@@ -35,7 +35,7 @@ struct HangCase {
     std::string script;
     std::string counter;   // what the module counts once the call has begun
     std::string call;      // what the busy window must name
-    std::string starting;  // the module being started, "(none)" when it has started
+    std::string starting;  // the module being started, "nothing" when it has started
 };
 
 void PrintTo(const HangCase& c, std::ostream* out) {
@@ -43,7 +43,7 @@ void PrintTo(const HangCase& c, std::ostream* out) {
 }
 
 // Starts the operation on a thread of its own and returns what is pending once the module
-// has counted the call ("<call>, starting <module file>"), with "(none)" for what is not.
+// has counted the call ("<call>, starting <module file>"), with "nothing" for what is not.
 // What the hanging thread uses is never freed: the process ends with it.
 std::string PendingCallOfAHungOperation(const HangCase& c) {
     TempDir dir;
@@ -72,8 +72,8 @@ std::string PendingCallOfAHungOperation(const HangCase& c) {
     }
     const char* pending = PendingModuleCall();
     const std::string starting = StartingModule().name;
-    return std::string(pending != nullptr ? pending : "(none)") + ", starting " +
-           (starting.empty() ? "(none)" : std::filesystem::path(starting).filename().string());
+    return std::string(pending != nullptr ? pending : "nothing") + ", starting " +
+           (starting.empty() ? "nothing" : std::filesystem::path(starting).filename().string());
 }
 
 class PendingCallTest : public ::testing::TestWithParam<HangCase> {};
@@ -99,13 +99,13 @@ INSTANTIATE_TEST_SUITE_P(
                       HangCase{"Initialize", Operation::DriverCheck, "hang=C_Initialize\n",
                                "calls.C_Initialize", "C_Initialize", "hanging.so"},
                       HangCase{"TokenInformation", Operation::DriverCheck, "hang=C_GetTokenInfo\n",
-                               "calls.C_GetTokenInfo", "C_GetTokenInfo", "(none)"},
+                               "calls.C_GetTokenInfo", "C_GetTokenInfo", "nothing"},
                       HangCase{"VersionRead", Operation::DriverCheck, "hang=C_GetInfo\n",
-                               "calls.C_GetInfo", "C_GetInfo", "(none)"},
+                               "calls.C_GetInfo", "C_GetInfo", "nothing"},
                       HangCase{"Login", Operation::SigningTest, "hang=C_Login\n", "calls.C_Login",
-                               "C_Login", "(none)"},
+                               "C_Login", "nothing"},
                       HangCase{"Signature", Operation::SigningTest, "hang=C_Sign\n", "calls.C_Sign",
-                               "C_Sign", "(none)"}),
+                               "C_Sign", "nothing"}),
     [](const ::testing::TestParamInfo<HangCase>& info) { return info.param.what; });
 
 }  // namespace

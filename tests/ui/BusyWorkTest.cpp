@@ -184,16 +184,26 @@ TEST_F(BusyWorkTest, TheIndicatorNamesTheCallTheWorkWaitsForAndFollowsIt) {
     EXPECT_EQ(Indicator(), nullptr) << "the indicator goes with the work";
 }
 
-TEST_F(BusyWorkTest, AModuleWhoseStartLastsIsNamedBeforeAnyCall) {
-    // The window names a start after 2 s, a call after 5 s: here without those delays.
-    BusyIndicator indicator(about.GetWidget(), milliseconds(0), hours(1), milliseconds(0));
-    {
-        StartingModuleScope starting("opensc-pkcs11.so");
-        PendingCallScope call("C_Initialize");
-        EXPECT_TRUE(WaitForIndicatorText("In attesa dell'avvio del driver 'opensc-pkcs11.so'..."))
-            << IndicatorText();
+TEST_F(BusyWorkTest, AModuleWhoseStartLastsIsNamedThenWithItsCall) {
+    // The window names a start after 2 s and a call after 5 s: here the start at once, and
+    // the call never, then at once.
+    const struct {
+        milliseconds nameCallAfter;
+        std::string text;
+    } cases[] = {
+        {hours(1), "In attesa dell'avvio del driver 'opensc-pkcs11.so'..."},
+        {milliseconds(0), "In attesa del driver 'opensc-pkcs11.so' (C_Initialize)..."},
+    };
+    for (const auto& c : cases) {
+        BusyIndicator indicator(about.GetWidget(), milliseconds(0), c.nameCallAfter,
+                                milliseconds(0));
+        {
+            StartingModuleScope starting("opensc-pkcs11.so");
+            PendingCallScope call("C_Initialize");
+            EXPECT_TRUE(WaitForIndicatorText(c.text)) << IndicatorText();
+        }
+        EXPECT_TRUE(WaitForIndicatorText("Operazione in corso...")) << IndicatorText();
     }
-    EXPECT_TRUE(WaitForIndicatorText("Operazione in corso...")) << IndicatorText();
 }
 
 TEST_F(BusyWorkTest, BeforeItsDelaysTheIndicatorIsHiddenAndThenNamesNoCall) {

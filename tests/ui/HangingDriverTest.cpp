@@ -212,7 +212,9 @@ TEST(HangingDriverTest, TheWindowGoesOnNamesTheCallAndClosingItEndsTheProgramWit
         EXPECT_TRUE(run.Said("closing"));
         EXPECT_FALSE(run.Said("still running"));
         EXPECT_FALSE(run.Said("window ended"));
-        EXPECT_EQ(run.Value("indicator"), "In attesa del driver (C_Initialize)...");
+        // The start named after 2 s, with its call after 5 s.
+        EXPECT_EQ(run.Value("indicator"),
+                  "In attesa del driver '" + module.path() + "' (C_Initialize)...");
         EXPECT_GT(std::atoi(run.Value("ticks").c_str()), 0) << "timers run during the hang";
         EXPECT_GT(std::atoi(run.Value("paints").c_str()), 0) << "the window paints meanwhile";
         EXPECT_EQ(module.Count("calls.C_Initialize"), 1);

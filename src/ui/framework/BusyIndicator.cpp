@@ -71,12 +71,18 @@ void BusyIndicator::Update() {
 }
 
 QString BusyIndicator::Text(std::chrono::milliseconds elapsed) const {
+    const char* pendingCall = elapsed >= m_nameDriverAfter ? PendingModuleCall() : nullptr;
     const ModuleStart start = StartingModule();
-    if (!start.name.empty() && std::chrono::steady_clock::now() - start.since >= m_nameStartAfter) {
-        return QStringLiteral("In attesa dell'avvio del driver '%1'...")
-            .arg(QString::fromStdString(start.name));
+    if (start.name.empty() || std::chrono::steady_clock::now() - start.since < m_nameStartAfter) {
+        return BusyText(pendingCall);
     }
-    return BusyText(elapsed >= m_nameDriverAfter ? PendingModuleCall() : nullptr);
+    // A module that takes long to start: which one, and later also the call it is in.
+    const QString module = QString::fromStdString(start.name);
+    if (pendingCall == nullptr) {
+        return QStringLiteral("In attesa dell'avvio del driver '%1'...").arg(module);
+    }
+    return QStringLiteral("In attesa del driver '%1' (%2)...")
+        .arg(module, QString::fromUtf8(pendingCall));
 }
 
 void BusyIndicator::Place() {

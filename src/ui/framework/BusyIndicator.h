@@ -14,7 +14,8 @@ class QWidget;
 // for a driver module, the call it waits for ("In attesa del driver (C_Login)..."), kept
 // current as the work goes from call to call. A module whose start lasts longer than
 // `nameStartAfter` is named whatever the work's age ("In attesa dell'avvio del driver
-// 'x.so'...").
+// 'x.so'..."), and with the call once that is named too ("In attesa del driver 'x.so'
+// (C_Initialize)...").
 class BusyIndicator {
 public:
     BusyIndicator(QWidget* window, std::chrono::milliseconds showAfter,
