@@ -139,7 +139,6 @@ TEST_F(OpenPgpCardTest, TokenInformationIsWhatOpenScReports) {
     EXPECT_EQ(details.firmwareVersion, shown["firmware version"]);
     EXPECT_EQ(std::to_string(details.minPinLen) + "/" + std::to_string(details.maxPinLen),
               shown["pin min/max"]);
-    // "login required, rng, token initialized, PIN initialized"
     EXPECT_EQ(shown["token flags"], "login required, rng, token initialized, PIN initialized");
     EXPECT_EQ(details.flags,
               CKF_LOGIN_REQUIRED | CKF_RNG | CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED);

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/CountOccurrences.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -134,15 +135,6 @@ protected:
     void TearDown() override { LogStop(); }
     TempDir dir;
 };
-
-std::size_t CountOccurrences(const std::string& haystack, const std::string& needle) {
-    std::size_t count = 0;
-    for (std::size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 TEST_F(LogFileTest, NothingIsWrittenBeforeStartOrAfterStop) {
     LogMessage(0, 0, "S", "before");

@@ -12,6 +12,7 @@
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
 #include "support/Command.h"
+#include "support/CountOccurrences.h"
 #include "support/rig/VirtualCard.h"
 
 namespace {
@@ -76,14 +77,6 @@ TEST_F(ManagerTest, OpenScSeesTheReaderButNoTokenOnAnUnknownCard) {
     EXPECT_EQ(records[0].code, static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT));
 }
 
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 TEST(OpenScOpenPgpCardTest, PkcsToolListsItsTwoTokensAndItsSelfTestPasses) {
     TempDir dir;
     const std::string state = dir.path() + "/card";
@@ -105,7 +98,8 @@ TEST(OpenScOpenPgpCardTest, PkcsToolListsItsTwoTokensAndItsSelfTestPasses) {
                                "  token label        : OpenPGP card (User PIN (sig))\n"),
               std::string::npos)
         << list.output;
-    EXPECT_EQ(Count(list.output, "  serial num         : ffff" + serial + "\n"), 2u) << list.output;
+    EXPECT_EQ(CountOccurrences(list.output, "  serial num         : ffff" + serial + "\n"), 2u)
+        << list.output;
 
     // The self-test of the first token signs with the authentication key and decrypts with
     // both keys, checking each result against the public key it read from the card.

@@ -26,6 +26,7 @@
 #include "UiTest.h"
 #include "log/Log.h"
 #include "manager/PendingCall.h"
+#include "support/CountOccurrences.h"
 #include "support/TempDir.h"
 #include "support/rig/VirtualCard.h"
 #include "testmodule/ScriptedModule.h"
@@ -172,14 +173,6 @@ ChildRun CollectChild(pid_t pid, int reportFd) {
     return run;
 }
 
-std::size_t CountOf(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 TEST(HangingDriverTest, TheWindowGoesOnNamesTheCallAndClosingItEndsTheProgramWithTheLog) {
     struct Case {
         const char* name;
@@ -220,7 +213,7 @@ TEST(HangingDriverTest, TheWindowGoesOnNamesTheCallAndClosingItEndsTheProgramWit
         EXPECT_EQ(module.Count("calls.C_Initialize"), 1);
 
         const std::string log = ReadFile("Lumidor.log");
-        EXPECT_EQ(CountOf(log, "|record "), static_cast<std::size_t>(kRecords));
+        EXPECT_EQ(CountOccurrences(log, "|record "), static_cast<std::size_t>(kRecords));
         EXPECT_NE(log.find("|record 01999 "), std::string::npos);
         EXPECT_NE(log.find("Window closed during the operation (waiting for C_Initialize)"),
                   std::string::npos)
