@@ -438,6 +438,13 @@ void Remember(State& s, const std::string& key, const std::string& value) {
     s.counters["last." + key] = value;
 }
 
+// A hung driver: the calling thread never comes back.
+[[noreturn]] void HangForever() {
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+}
+
 // Counts the call; true with *rv set when the script fixes this call's result.
 bool Forced(const char* function, CK_RV* rv) {
     State& s = *g_state;
@@ -445,9 +452,7 @@ bool Forced(const char* function, CK_RV* rv) {
     s.counters["trace"] += std::string(function) + ",";
     WriteCounters(s);
     if (s.hangingFunctions.count(function) != 0) {
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::hours(1));
-        }
+        HangForever();
     }
     auto nth = s.nthResults.find({function, call});
     if (nth != s.nthResults.end()) {
@@ -1009,8 +1014,8 @@ __attribute__((constructor)) void ModuleLoaded() {
     Increment(*g_state, "loads");
     g_state->counters["sessions.open"] = "0";
     WriteCounters(*g_state);
-    while (g_state->hangAtLoad != 0) {
-        std::this_thread::sleep_for(std::chrono::hours(1));
+    if (g_state->hangAtLoad != 0) {
+        HangForever();
     }
 }
 
