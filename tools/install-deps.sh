@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libjsoncpp-dev libpcsclite-dev libp11-kit-dev qt6-base-dev
+  libjsoncpp-dev libpcsclite-dev libp11-kit-dev libssl-dev qt6-base-dev
   qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   pcscd vsmartcard-vpcd softhsm2 opensc
-  python3 python3-cryptography
+  python3 python3-cryptography openssl
   clang libclang-rt-14-dev
 )
 

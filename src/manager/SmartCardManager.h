@@ -10,6 +10,7 @@
 
 #include "manager/HeldModules.h"
 #include "manager/MessageList.h"
+#include "manager/TokenCertificates.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
 #include "platform/Pkcs11.h"
@@ -116,6 +117,8 @@ public:
     SCARD_READERSTATE m_readers[kMaxReaders];
     uint32_t m_readerCount;
     CK_TOKEN_INFO m_tokenInfo;
+    // The token's certificates, read with m_tokenInfo and emptied with it.
+    std::vector<TokenCertificate> m_certificates;
     CK_SLOT_ID m_slotId;
     std::string m_atr;
     std::string m_readerName;
