@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
 
 #include <cstring>
+#include <memory>
 
 #include "platform/ModuleLoader.h"
 #include "platform/Pkcs11.h"
+#include "support/Command.h"
 #include "support/TempDir.h"
 #include "testmodule/ScriptedModule.h"
 
@@ -30,17 +38,35 @@ public:
                   CKR_OK);
         return session;
     }
-    std::vector<CK_OBJECT_HANDLE> PrivateKeys(CK_SESSION_HANDLE session) const {
-        CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
-        CK_BBOOL token = CK_TRUE;
-        CK_ATTRIBUTE search[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
-                                 {CKA_TOKEN, &token, sizeof token}};
+    std::vector<CK_OBJECT_HANDLE> Find(CK_SESSION_HANDLE session, CK_ATTRIBUTE* search,
+                                       CK_ULONG count) const {
         CK_OBJECT_HANDLE found[8];
-        CK_ULONG count = 0;
-        EXPECT_EQ(m_list->C_FindObjectsInit(session, search, 2), CKR_OK);
-        EXPECT_EQ(m_list->C_FindObjects(session, found, 8, &count), CKR_OK);
+        CK_ULONG foundCount = 0;
+        EXPECT_EQ(m_list->C_FindObjectsInit(session, search, count), CKR_OK);
+        EXPECT_EQ(m_list->C_FindObjects(session, found, 8, &foundCount), CKR_OK);
         EXPECT_EQ(m_list->C_FindObjectsFinal(session), CKR_OK);
-        return std::vector<CK_OBJECT_HANDLE>(found, found + count);
+        return std::vector<CK_OBJECT_HANDLE>(found, found + foundCount);
+    }
+    std::vector<CK_OBJECT_HANDLE> Objects(CK_SESSION_HANDLE session,
+                                          CK_OBJECT_CLASS objectClass) const {
+        CK_BBOOL token = CK_TRUE;
+        CK_ATTRIBUTE search[] = {{CKA_CLASS, &objectClass, sizeof objectClass},
+                                 {CKA_TOKEN, &token, sizeof token}};
+        return Find(session, search, 2);
+    }
+    std::vector<CK_OBJECT_HANDLE> PrivateKeys(CK_SESSION_HANDLE session) const {
+        return Objects(session, CKO_PRIVATE_KEY);
+    }
+    // A variable-length attribute read as applications do: its length, then its bytes.
+    std::string Attribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                          CK_ATTRIBUTE_TYPE type) const {
+        CK_ATTRIBUTE attribute = {type, nullptr, 0};
+        EXPECT_EQ(m_list->C_GetAttributeValue(session, object, &attribute, 1), CKR_OK);
+        std::string bytes(attribute.ulValueLen, '\0');
+        attribute.pValue = bytes.data();
+        EXPECT_EQ(m_list->C_GetAttributeValue(session, object, &attribute, 1), CKR_OK);
+        bytes.resize(attribute.ulValueLen);
+        return bytes;
     }
     CK_RV Login(CK_SESSION_HANDLE session, const char* pin, CK_USER_TYPE user = CKU_USER) const {
         return m_list->C_Login(session, user,
@@ -181,5 +207,269 @@ TEST(TestModuleTest, CopiesKeepTheirOwnScriptsAndCounters) {
     EXPECT_EQ(first.Count("calls.C_GenerateRandom"), 1);
     EXPECT_EQ(second.Count("calls.C_GenerateRandom"), 0);
 }
+
+// Keys of both kinds the module knows, made once for the tests that read or sign with them.
+class TestModuleKeysTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_keys = new TempDir();
+        RunCommand("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out rsa.pem");
+        RunCommand("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ec.pem");
+        RunCommand("openssl pkey -in ec.pem -pubout -out ec-public.pem");
+        RunCommand("openssl pkey -in ec.pem -pubout -outform DER -out ec-public.der");
+        WriteFile("not-a-key.pem", "-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n");
+    }
+    static void TearDownTestSuite() {
+        delete s_keys;
+        s_keys = nullptr;
+    }
+    static std::string KeyFile(const std::string& name) { return s_keys->path() + "/" + name; }
+
+    static TempDir* s_keys;
+};
+
+TempDir* TestModuleKeysTest::s_keys = nullptr;
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char byte : bytes) {
+        out += digits[byte >> 4];
+        out += digits[byte & 0xF];
+    }
+    return out;
+}
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+
+// Whether `signature`, as a PKCS#11 token answers CKM_RSA_PKCS (PKCS#1 v1.5 of the raw data) or
+// CKM_ECDSA (r||s), verifies for `data` under the key in a PEM file.
+bool Verifies(const std::string& pemFile, const std::string& data, std::string signature) {
+    const std::string pem = ReadFile(pemFile);
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    std::unique_ptr<EVP_PKEY, PkeyFree> key(
+        PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr));
+    BIO_free(bio);
+    if (key == nullptr)
+        return false;
+    if (EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_EC) {
+        const std::size_t half = signature.size() / 2;
+        const auto* raw = reinterpret_cast<const unsigned char*>(signature.data());
+        ECDSA_SIG* parsed = ECDSA_SIG_new();
+        ECDSA_SIG_set0(parsed, BN_bin2bn(raw, static_cast<int>(half), nullptr),
+                       BN_bin2bn(raw + half, static_cast<int>(half), nullptr));
+        unsigned char* der = nullptr;
+        const int length = i2d_ECDSA_SIG(parsed, &der);
+        signature.assign(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
+        OPENSSL_free(der);
+        ECDSA_SIG_free(parsed);
+    }
+    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key.get(), nullptr);
+    const bool verified =
+        EVP_PKEY_verify_init(context) == 1 &&
+        (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA ||
+         EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING) == 1) &&
+        EVP_PKEY_verify(context, reinterpret_cast<const unsigned char*>(signature.data()),
+                        signature.size(), reinterpret_cast<const unsigned char*>(data.data()),
+                        data.size()) == 1;
+    EVP_PKEY_CTX_free(context);
+    return verified;
+}
+
+TEST_F(TestModuleKeysTest, CertificatesAndPublicKeysAreFoundWithoutLoginByClassAndId) {
+    TempDir dir;
+    WriteFile("garbage.der", std::string("\x30\x03\x02\x01", 4));
+    WriteFile("empty.der", "");
+    ScriptedModule module(dir.path(), "objects.so");
+    module.SetScript(
+        "key=Firma|\\x01\\x02|0|0\n"
+        "certificate=Firma|\\x01\\x02|" +
+        dir.path() +
+        "/garbage.der\n"
+        "certificate=Vuoto|e|" +
+        dir.path() +
+        "/empty.der\n"
+        "public_key=\\x01\\x02|" +
+        KeyFile("rsa.pem") + "\n");
+    Loaded p11(module);
+    ASSERT_TRUE(p11);
+    CK_SESSION_HANDLE session = p11.Open();
+    EXPECT_TRUE(p11.PrivateKeys(session).empty());
+    std::vector<CK_OBJECT_HANDLE> certificates = p11.Objects(session, CKO_CERTIFICATE);
+    ASSERT_EQ(certificates.size(), 2u);
+    EXPECT_EQ(p11.Objects(session, CKO_PUBLIC_KEY).size(), 1u);
+
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE x509 = CKC_X_509;
+    CK_CERTIFICATE_TYPE attribute = CKC_X_509_ATTR_CERT;
+    char id[] = "\x01\x02";
+    CK_ATTRIBUTE byId[] = {{CKA_CLASS, &certificateClass, sizeof certificateClass},
+                           {CKA_CERTIFICATE_TYPE, &x509, sizeof x509},
+                           {CKA_ID, id, 2}};
+    EXPECT_EQ(p11.Find(session, byId, 3), std::vector<CK_OBJECT_HANDLE>{certificates[0]});
+    byId[1].pValue = &attribute;
+    EXPECT_TRUE(p11.Find(session, byId, 3).empty());
+    EXPECT_EQ(p11.Find(session, &byId[2], 1).size(), 2u) << "the certificate and the public key";
+
+    EXPECT_EQ(p11.Attribute(session, certificates[0], CKA_VALUE),
+              std::string("\x30\x03\x02\x01", 4));
+    EXPECT_EQ(p11.Attribute(session, certificates[0], CKA_LABEL), "Firma");
+    EXPECT_EQ(p11.Attribute(session, certificates[1], CKA_VALUE), "");
+    EXPECT_EQ(p11.Attribute(session, certificates[1], CKA_ID), "e");
+
+    // A buffer too small, and an attribute the object lacks, in one call.
+    char small[2];
+    char subject[64];
+    CK_ATTRIBUTE both[] = {{CKA_VALUE, small, sizeof small},
+                           {CKA_SUBJECT, subject, sizeof subject}};
+    EXPECT_EQ(p11->C_GetAttributeValue(session, certificates[0], both, 2),
+              CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(both[0].ulValueLen, CK_UNAVAILABLE_INFORMATION);
+    EXPECT_EQ(both[1].ulValueLen, CK_UNAVAILABLE_INFORMATION);
+    both[0].ulValueLen = sizeof small;
+    EXPECT_EQ(p11->C_GetAttributeValue(session, certificates[0], both, 1), CKR_BUFFER_TOO_SMALL);
+
+    // Once logged in, the private key joins them under the first handle.
+    ASSERT_EQ(p11.Login(session, "any"), CKR_OK);
+    EXPECT_EQ(p11.Find(session, &byId[2], 1).size(), 3u);
+    EXPECT_EQ(p11.PrivateKeys(session), std::vector<CK_OBJECT_HANDLE>{1});
+}
+
+TEST_F(TestModuleKeysTest, PublicKeysCarryTheKeysPublicValues) {
+    TempDir dir;
+    ScriptedModule module(dir.path(), "public.so");
+    module.SetScript("public_key=r|" + KeyFile("rsa.pem") + "\npublic_key=e|" +
+                     KeyFile("ec-public.pem") + "\n");
+    Loaded p11(module);
+    ASSERT_TRUE(p11);
+    CK_SESSION_HANDLE session = p11.Open();
+    std::vector<CK_OBJECT_HANDLE> keys = p11.Objects(session, CKO_PUBLIC_KEY);
+    ASSERT_EQ(keys.size(), 2u);
+
+    CK_KEY_TYPE type = 99;
+    CK_ATTRIBUTE typeAttribute = {CKA_KEY_TYPE, &type, sizeof type};
+    ASSERT_EQ(p11->C_GetAttributeValue(session, keys[0], &typeAttribute, 1), CKR_OK);
+    EXPECT_EQ(type, CKK_RSA);
+    EXPECT_EQ("Modulus=" + Hex(p11.Attribute(session, keys[0], CKA_MODULUS)) + "\n",
+              RunCommand("openssl rsa -in " + KeyFile("rsa.pem") + " -noout -modulus"));
+    EXPECT_EQ(Hex(p11.Attribute(session, keys[0], CKA_PUBLIC_EXPONENT)), "010001");
+
+    ASSERT_EQ(p11->C_GetAttributeValue(session, keys[1], &typeAttribute, 1), CKR_OK);
+    EXPECT_EQ(type, CKK_EC);
+    // prime256v1's OID, and the point as the key's SubjectPublicKeyInfo ends with it.
+    EXPECT_EQ(Hex(p11.Attribute(session, keys[1], CKA_EC_PARAMS)), "06082A8648CE3D030107");
+    const std::string info = ReadFile(KeyFile("ec-public.der"));
+    ASSERT_GT(info.size(), 65u);
+    EXPECT_EQ(p11.Attribute(session, keys[1], CKA_EC_POINT),
+              std::string("\x04\x41", 2) + info.substr(info.size() - 65));
+    EXPECT_EQ(info[info.size() - 65], '\x04') << "uncompressed";
+}
+
+struct MaterialCase {
+    const char* keyType;
+    CK_MECHANISM_TYPE mechanism;
+    const char* file;
+    CK_ULONG length;
+};
+
+class KeyMaterialTest : public TestModuleKeysTest,
+                        public ::testing::WithParamInterface<MaterialCase> {};
+
+TEST_P(KeyMaterialTest, KeysWithMaterialSignForRealAndOthersDoNot) {
+    const MaterialCase& c = GetParam();
+    TempDir dir;
+    ScriptedModule module(dir.path(), "material.so");
+    module.SetScript(std::string("key=Vera|v|") + c.keyType + "|0\nkey_material=v|" +
+                     KeyFile(c.file) + "\nkey=Finta|f|" + c.keyType + "|0\n");
+    Loaded p11(module);
+    ASSERT_TRUE(p11);
+    CK_SESSION_HANDLE session = p11.Open();
+    ASSERT_EQ(p11.Login(session, "any"), CKR_OK);
+    std::vector<CK_OBJECT_HANDLE> keys = p11.PrivateKeys(session);
+    ASSERT_EQ(keys.size(), 2u);
+    CK_MECHANISM mechanism = {c.mechanism, nullptr, 0};
+    std::string data = "a digest of thirty-two bytes....";
+
+    ASSERT_EQ(p11->C_SignInit(session, &mechanism, keys[0]), CKR_OK);
+    CK_ULONG length = 0;
+    auto* in = reinterpret_cast<CK_BYTE*>(data.data());
+    ASSERT_EQ(p11->C_Sign(session, in, data.size(), nullptr, &length), CKR_OK);
+    EXPECT_EQ(length, c.length);
+    std::string signature(length - 1, '\0');
+    length = signature.size();
+    auto* out = reinterpret_cast<CK_BYTE*>(signature.data());
+    ASSERT_EQ(p11->C_Sign(session, in, data.size(), out, &length), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, c.length);
+    signature.resize(length);
+    out = reinterpret_cast<CK_BYTE*>(signature.data());
+    ASSERT_EQ(p11->C_Sign(session, in, data.size(), out, &length), CKR_OK);
+    ASSERT_EQ(length, c.length);
+    EXPECT_TRUE(Verifies(KeyFile(c.file), data, signature));
+    EXPECT_FALSE(Verifies(KeyFile(c.file), "another digest of 32 bytes......", signature));
+
+    // A key without material: a signature of its own length that the public half rejects.
+    ASSERT_EQ(p11->C_SignInit(session, &mechanism, keys[1]), CKR_OK);
+    signature.assign(512, '\0');
+    length = signature.size();
+    out = reinterpret_cast<CK_BYTE*>(signature.data());
+    ASSERT_EQ(p11->C_Sign(session, in, data.size(), out, &length), CKR_OK);
+    signature.resize(length);
+    EXPECT_FALSE(Verifies(KeyFile(c.file), data, signature));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, KeyMaterialTest,
+                         ::testing::Values(MaterialCase{"0", CKM_RSA_PKCS, "rsa.pem", 256},
+                                           MaterialCase{"3", CKM_ECDSA, "ec.pem", 64}));
+
+TEST(TestModuleTest, PrivateKeysCanBeVisibleBeforeLoginButSignOnlyAfter) {
+    TempDir dir;
+    ScriptedModule module(dir.path(), "visible.so");
+    module.SetScript("private_keys_hidden=0\nkey=Firma|k|0|0\n");
+    Loaded p11(module);
+    ASSERT_TRUE(p11);
+    CK_SESSION_HANDLE session = p11.Open();
+    std::vector<CK_OBJECT_HANDLE> keys = p11.PrivateKeys(session);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(p11.Attribute(session, keys[0], CKA_ID), "k");
+    EXPECT_EQ(p11->C_SignInit(session, &kRsaPkcs, keys[0]), CKR_USER_NOT_LOGGED_IN);
+    ASSERT_EQ(p11.Login(session, "any"), CKR_OK);
+    EXPECT_EQ(p11->C_SignInit(session, &kRsaPkcs, keys[0]), CKR_OK);
+    EXPECT_EQ(p11.Sign(session), CKR_OK);
+}
+
+struct BadScript {
+    const char* script;  // {rsa}, {ec} and {junk} stand for the files of those names
+    const char* message;
+};
+
+class TestModuleScriptErrorTest : public TestModuleKeysTest,
+                                  public ::testing::WithParamInterface<BadScript> {};
+
+TEST_P(TestModuleScriptErrorTest, EndsTheProcessAtLoad) {
+    std::string script = GetParam().script;
+    for (const auto& [mark, file] : {std::pair{"{rsa}", "rsa.pem"}, std::pair{"{ec}", "ec.pem"},
+                                     std::pair{"{junk}", "not-a-key.pem"}}) {
+        std::size_t at = script.find(mark);
+        if (at != std::string::npos)
+            script.replace(at, std::strlen(mark), KeyFile(file));
+    }
+    TempDir dir;
+    ScriptedModule module(dir.path(), "bad.so");
+    module.SetScript(script);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(Loaded{module}, GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TestModuleScriptErrorTest,
+    ::testing::Values(BadScript{"key_material=k|{rsa}\nkey=K|k|0|0\n", "no key= line before"},
+                      BadScript{"key=K|k|3|0\nkey_material=k|{rsa}\n", "not of the key's type"},
+                      BadScript{"key=K|k|0|0\nkey_material=k|/nonexistent.pem\n",
+                                "cannot read the file"},
+                      BadScript{"certificate=C|c|/nonexistent.der\n", "cannot read the file"},
+                      BadScript{"public_key=k|{junk}\n", "holds no PEM key"},
+                      BadScript{"key=K|k|0|0\nkey_material=k|{ec}\n", "not of the key's type"}));
 
 }  // namespace

@@ -32,12 +32,30 @@
 //                                a private key (repeatable); CKK_RSA keys sign with
 //                                CKM_RSA_PKCS, CKK_EC keys with CKM_ECDSA; with a sign rv its
 //                                C_Sign fails with it; with CKA_SIGN 0 its C_SignInit answers
-//                                CKR_KEY_FUNCTION_NOT_PERMITTED
+//                                CKR_KEY_FUNCTION_NOT_PERMITTED. Without key_material its
+//                                signature is 128 bytes made from the data, which no public key
+//                                verifies
+//   key_material=<id>|<PEM private key file>   the key with that id (an earlier key= line, of
+//                                the file's key type) signs for real: CKM_RSA_PKCS is PKCS#1 v1.5
+//                                padding of the raw data (no DigestInfo added), CKM_ECDSA is ECDSA
+//                                over the data, answered as r||s, each half as long as the curve's
+//                                order
+//   private_keys_hidden=<0/1>    1 (the default): private keys are found and read only once the
+//                                user is logged in, as a token's CKA_PRIVATE keys; 0: they are
+//                                visible without login too (signing still needs it)
+//   certificate=<label>|<id>|<file>   an X.509 certificate object (repeatable): CKA_VALUE is
+//                                the file's bytes as they are (empty or not DER at all alike);
+//                                no CKA_SUBJECT. Public: visible without login
+//   public_key=<id>|<PEM file of a private or public key>   a public key object (repeatable):
+//                                CKA_KEY_TYPE and, for RSA, CKA_MODULUS, CKA_PUBLIC_EXPONENT,
+//                                CKA_MODULUS_BITS; for EC, CKA_EC_PARAMS (the curve's OID) and
+//                                CKA_EC_POINT (uncompressed point in an OCTET STRING); empty
+//                                CKA_LABEL. Public: visible without login
 //   pin=<text>                   the user PIN; without it every PIN is accepted
 //   sign_pin=<text>              the PIN of context-specific logins; without it, the user PIN
 //   device_error=<number>        ulDeviceError of C_GetSessionInfo
 //   attribute_length=<type>|<length>   C_GetAttributeValue writes nothing for attribute
-//                                <type> of any key and tells <length> for it, with CKR_OK: a
+//                                <type> of any object and tells <length> for it, with CKR_OK: a
 //                                length beyond the buffer, or CK_UNAVAILABLE_INFORMATION
 //                                (0xFFFFFFFFFFFFFFFF) without the error (repeatable)
 //   start_delay_ms=<n>           the first C_Initialize of a load (the module's real start) takes
@@ -54,17 +72,35 @@
 // add up, over all loads, the sessions still open and the user logins still standing when the
 // module was unloaded (closing the last session ends the login, as the standard says).
 //
-// Without a script there is one slot (id 1) with a token and no key. Unknown keys end the
-// process at load, so that a mistyped script cannot pass unnoticed.
+// Object handles: the private keys first (1, 2, ... in script order), then the certificates
+// and public keys in script order. C_FindObjects matches a template attribute by attribute,
+// byte for byte; C_GetAttributeValue answers the standard's length query (null pValue) and
+// CKR_BUFFER_TOO_SMALL with CK_UNAVAILABLE_INFORMATION for a buffer too small. Files named in
+// the script are read at load (paths as given: absolute ones are safest).
+//
+// Without a script there is one slot (id 1) with a token and no key. Unknown keys, missing
+// files and key material that does not fit its key end the process at load, so that a
+// mistyped script cannot pass unnoticed.
 
 #include <dlfcn.h>
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -116,7 +152,13 @@ struct Key {
     bool alwaysAuthenticate = false;
     CK_RV signResult = CKR_OK;
     bool canSign = true;
+    // The PEM private key that signs for real; empty: made-up signatures. Kept as text and read
+    // at each use, so that no OpenSSL object outlives the library's own clean-up at exit.
+    std::string material;
 };
+
+// A certificate or public key: each attribute as the bytes C_GetAttributeValue gives.
+using Attributes = std::map<CK_ATTRIBUTE_TYPE, std::string>;
 
 struct Session {
     CK_SESSION_HANDLE handle = 0;
@@ -169,6 +211,8 @@ struct State {
     CK_VERSION firmware{1, 0};
     CK_VERSION library{1, 0};
     std::vector<Key> keys;
+    CK_ULONG privateKeysHidden = 1;
+    std::vector<Attributes> publicObjects;
     bool pinSet = false;
     std::string pin;
     bool signPinSet = false;
@@ -263,6 +307,161 @@ bool KnownFunction(const std::string& name) {
     return names.count(name) != 0;
 }
 
+// The whole content of a file the script names.
+std::string ScriptFile(const std::string& path, const std::string& line) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open())
+        ScriptError(line, "cannot read the file");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string UlongBytes(CK_ULONG value) {
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+std::string BoolBytes(bool value) {
+    return std::string(1, static_cast<char>(value ? CK_TRUE : CK_FALSE));
+}
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
+
+// Never a passphrase prompt: the script's keys are not encrypted.
+int NoPassphrase(char*, int, int, void*) {
+    return 0;
+}
+
+// The key a PEM text holds, public or private (`privateOnly` false) or private only; null when
+// it holds none. OpenSSL's error queue is left empty for the application that loaded us.
+Pkey PemKey(const std::string& pem, bool privateOnly) {
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    EVP_PKEY* key = privateOnly || bio == nullptr
+                        ? nullptr
+                        : PEM_read_bio_PUBKEY(bio, nullptr, NoPassphrase, nullptr);
+    if (key == nullptr && bio != nullptr && BIO_reset(bio) == 1)
+        key = PEM_read_bio_PrivateKey(bio, nullptr, NoPassphrase, nullptr);
+    BIO_free(bio);
+    ERR_clear_error();
+    return Pkey(key);
+}
+
+// The module's key type for an OpenSSL key; CKK_VENDOR_DEFINED for any other kind.
+CK_KEY_TYPE KeyType(const EVP_PKEY* key) {
+    switch (EVP_PKEY_get_base_id(key)) {
+        case EVP_PKEY_RSA:
+            return CKK_RSA;
+        case EVP_PKEY_EC:
+            return CKK_EC;
+        default:
+            return CKK_VENDOR_DEFINED;
+    }
+}
+
+// A big-number parameter of a key, most significant byte first.
+std::string BigNumberParameter(const EVP_PKEY* key, const char* name) {
+    BIGNUM* number = nullptr;
+    std::string bytes;
+    if (EVP_PKEY_get_bn_param(key, name, &number) == 1) {
+        bytes.resize(static_cast<std::size_t>(BN_num_bytes(number)));
+        BN_bn2bin(number, reinterpret_cast<unsigned char*>(bytes.data()));
+    }
+    BN_free(number);
+    return bytes;
+}
+
+// A DER OCTET STRING holding `content`.
+std::string DerOctetString(const std::string& content) {
+    std::string length;
+    for (std::size_t n = content.size(); n > 0; n >>= 8)
+        length.insert(length.begin(), static_cast<char>(n & 0xFF));
+    if (content.size() >= 0x80)
+        length.insert(length.begin(), static_cast<char>(0x80 | length.size()));
+    else
+        length = std::string(1, static_cast<char>(content.size()));
+    return '\x04' + length + content;
+}
+
+// The DER OID of an EC key's named curve; empty when the curve has none.
+std::string CurveOid(const EVP_PKEY* key) {
+    char name[80] = {};
+    std::size_t length = 0;
+    if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, name, sizeof name,
+                                       &length) != 1)
+        return std::string();
+    const ASN1_OBJECT* oid = OBJ_nid2obj(OBJ_txt2nid(name));
+    const int size = oid == nullptr ? 0 : i2d_ASN1_OBJECT(oid, nullptr);
+    if (size <= 0)
+        return std::string();
+    std::string der(static_cast<std::size_t>(size), '\0');
+    auto* out = reinterpret_cast<unsigned char*>(der.data());
+    i2d_ASN1_OBJECT(oid, &out);
+    return der;
+}
+
+// The public key object for the key in a PEM file, with its type's public attributes.
+Attributes PublicKeyObject(const std::string& id, const std::string& pem, const std::string& line) {
+    Pkey key = PemKey(pem, false);
+    if (key == nullptr)
+        ScriptError(line, "the file holds no PEM key");
+    const CK_KEY_TYPE type = KeyType(key.get());
+    Attributes object = {{CKA_CLASS, UlongBytes(CKO_PUBLIC_KEY)},
+                         {CKA_KEY_TYPE, UlongBytes(type)},
+                         {CKA_TOKEN, BoolBytes(true)},
+                         {CKA_PRIVATE, BoolBytes(false)},
+                         {CKA_VERIFY, BoolBytes(true)},
+                         {CKA_LABEL, ""},
+                         {CKA_ID, id}};
+    if (type == CKK_RSA) {
+        object[CKA_MODULUS] = BigNumberParameter(key.get(), OSSL_PKEY_PARAM_RSA_N);
+        object[CKA_PUBLIC_EXPONENT] = BigNumberParameter(key.get(), OSSL_PKEY_PARAM_RSA_E);
+        object[CKA_MODULUS_BITS] = UlongBytes(static_cast<CK_ULONG>(EVP_PKEY_get_bits(key.get())));
+    } else if (type == CKK_EC) {
+        unsigned char point[256];
+        std::size_t length = 0;
+        object[CKA_EC_PARAMS] = CurveOid(key.get());
+        if (object[CKA_EC_PARAMS].empty() ||
+            EVP_PKEY_get_octet_string_param(key.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point,
+                                            &length) != 1)
+            ScriptError(line, "an EC key without a named curve or a point");
+        object[CKA_EC_POINT] =
+            DerOctetString(std::string(reinterpret_cast<const char*>(point), length));
+    } else {
+        ScriptError(line, "neither an RSA nor an EC key");
+    }
+    return object;
+}
+
+Attributes CertificateObject(const std::string& label, const std::string& id,
+                             const std::string& value) {
+    return {{CKA_CLASS, UlongBytes(CKO_CERTIFICATE)},
+            {CKA_CERTIFICATE_TYPE, UlongBytes(CKC_X_509)},
+            {CKA_TOKEN, BoolBytes(true)},
+            {CKA_PRIVATE, BoolBytes(false)},
+            {CKA_LABEL, label},
+            {CKA_ID, id},
+            {CKA_VALUE, value}};
+}
+
+// Gives the key with that id (an earlier key= line) the PEM private key of a file.
+void AddKeyMaterial(State& s, const std::string& id, const std::string& pem,
+                    const std::string& line) {
+    Key* found = nullptr;
+    for (Key& key : s.keys) {
+        if (key.id == id)
+            found = &key;
+    }
+    if (found == nullptr)
+        ScriptError(line, "no key= line before with that id");
+    Pkey material = PemKey(pem, true);
+    if (material == nullptr)
+        ScriptError(line, "the file holds no PEM private key");
+    if (KeyType(material.get()) != found->type)
+        ScriptError(line, "the key material is not of the key's type");
+    found->material = pem;
+}
+
 void ScriptLine(State& s, const std::string& line) {
     std::size_t equals = line.find('=');
     if (equals == std::string::npos) {
@@ -294,6 +493,7 @@ void ScriptLine(State& s, const std::string& line) {
         {"start_delay_ms", &s.startDelayMilliseconds},
         {"text_padding", &s.textPadding},
         {"hang_at_load", &s.hangAtLoad},
+        {"private_keys_hidden", &s.privateKeysHidden},
     };
     std::map<std::string, CK_VERSION*> versions = {{"token.hardware", &s.hardware},
                                                    {"token.firmware", &s.firmware},
@@ -360,7 +560,24 @@ void ScriptLine(State& s, const std::string& line) {
             ScriptError(line, "key=<label>|<id>|<type>|<always authenticate>[|<sign rv>[|<sign>]]");
         s.keys.push_back(Key{Unescape(f[0], line), Unescape(f[1], line), Number(f[2], line),
                              Number(f[3], line) != 0, f.size() >= 5 ? Number(f[4], line) : CKR_OK,
-                             f.size() == 6 ? Number(f[5], line) != 0 : true});
+                             f.size() == 6 ? Number(f[5], line) != 0 : true, ""});
+    } else if (key == "key_material") {
+        std::vector<std::string> f = Fields(value);
+        if (f.size() != 2)
+            ScriptError(line, "key_material=<id>|<PEM private key file>");
+        AddKeyMaterial(s, Unescape(f[0], line), ScriptFile(Unescape(f[1], line), line), line);
+    } else if (key == "certificate") {
+        std::vector<std::string> f = Fields(value);
+        if (f.size() != 3)
+            ScriptError(line, "certificate=<label>|<id>|<file>");
+        s.publicObjects.push_back(CertificateObject(Unescape(f[0], line), Unescape(f[1], line),
+                                                    ScriptFile(Unescape(f[2], line), line)));
+    } else if (key == "public_key") {
+        std::vector<std::string> f = Fields(value);
+        if (f.size() != 2)
+            ScriptError(line, "public_key=<id>|<PEM key file>");
+        s.publicObjects.push_back(
+            PublicKeyObject(Unescape(f[0], line), ScriptFile(Unescape(f[1], line), line), line));
     } else if (key == "pin") {
         s.pinSet = true;
         s.pin = Unescape(value, line);
@@ -488,11 +705,24 @@ Session* FindSession(CK_SESSION_HANDLE handle) {
     return nullptr;
 }
 
-// Private keys are visible only once the user is logged in.
+// Private keys are visible only once the user is logged in, unless the script shows them.
 const Key* FindKey(CK_OBJECT_HANDLE handle) {
-    if (!g_state->loggedIn || handle == 0 || handle > g_state->keys.size())
+    const bool visible = g_state->loggedIn || g_state->privateKeysHidden == 0;
+    if (!visible || handle == 0 || handle > g_state->keys.size())
         return nullptr;
     return &g_state->keys[handle - 1];
+}
+
+// Certificates and public keys take the handles after the private keys'.
+const Attributes* FindPublicObject(CK_OBJECT_HANDLE handle) {
+    const std::size_t keys = g_state->keys.size();
+    if (handle <= keys || handle - keys > g_state->publicObjects.size())
+        return nullptr;
+    return &g_state->publicObjects[handle - keys - 1];
+}
+
+bool ObjectVisible(CK_OBJECT_HANDLE handle) {
+    return FindKey(handle) != nullptr || FindPublicObject(handle) != nullptr;
 }
 
 #define TM_ENTER(function)                     \
@@ -720,7 +950,7 @@ CK_RV GetObjectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ULONG*
     TM_ENTER("C_GetObjectSize");
     TM_SESSION(handle);
     (void)session;
-    if (FindKey(object) == nullptr)
+    if (!ObjectVisible(object))
         return CKR_OBJECT_HANDLE_INVALID;
     if (size == nullptr)
         return CKR_ARGUMENTS_BAD;
@@ -730,26 +960,22 @@ CK_RV GetObjectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ULONG*
 
 // The bytes of one attribute of a key; false when the key has no such attribute.
 bool KeyAttribute(const Key& key, CK_ATTRIBUTE_TYPE type, std::string* bytes) {
-    auto ulong = [bytes](CK_ULONG value) {
-        bytes->assign(reinterpret_cast<const char*>(&value), sizeof value);
-    };
-    auto bbool = [bytes](bool value) { bytes->assign(1, value ? CK_TRUE : CK_FALSE); };
     switch (type) {
         case CKA_CLASS:
-            ulong(CKO_PRIVATE_KEY);
+            *bytes = UlongBytes(CKO_PRIVATE_KEY);
             return true;
         case CKA_KEY_TYPE:
-            ulong(key.type);
+            *bytes = UlongBytes(key.type);
             return true;
         case CKA_TOKEN:
         case CKA_PRIVATE:
-            bbool(true);
+            *bytes = BoolBytes(true);
             return true;
         case CKA_SIGN:
-            bbool(key.canSign);
+            *bytes = BoolBytes(key.canSign);
             return true;
         case CKA_ALWAYS_AUTHENTICATE:
-            bbool(key.alwaysAuthenticate);
+            *bytes = BoolBytes(key.alwaysAuthenticate);
             return true;
         case CKA_LABEL:
             *bytes = key.label;
@@ -762,13 +988,23 @@ bool KeyAttribute(const Key& key, CK_ATTRIBUTE_TYPE type, std::string* bytes) {
     }
 }
 
+// The bytes of one attribute of a visible object; false when it has no such attribute.
+bool ObjectAttribute(CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_TYPE type, std::string* bytes) {
+    if (const Key* key = FindKey(handle))
+        return KeyAttribute(*key, type, bytes);
+    const Attributes* object = FindPublicObject(handle);
+    if (object == nullptr || object->count(type) == 0)
+        return false;
+    *bytes = object->at(type);
+    return true;
+}
+
 CK_RV GetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* attributes,
                         CK_ULONG count) {
     TM_ENTER("C_GetAttributeValue");
     TM_SESSION(handle);
     (void)session;
-    const Key* key = FindKey(object);
-    if (key == nullptr)
+    if (!ObjectVisible(object))
         return CKR_OBJECT_HANDLE_INVALID;
     if (attributes == nullptr && count != 0)
         return CKR_ARGUMENTS_BAD;
@@ -779,7 +1015,7 @@ CK_RV GetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_AT
         auto told = s.attributeLengths.find(attribute.type);
         if (told != s.attributeLengths.end()) {
             attribute.ulValueLen = told->second;
-        } else if (!KeyAttribute(*key, attribute.type, &bytes)) {
+        } else if (!ObjectAttribute(object, attribute.type, &bytes)) {
             attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
             rv = CKR_ATTRIBUTE_TYPE_INVALID;
         } else if (attribute.pValue == nullptr) {
@@ -815,18 +1051,19 @@ CK_RV FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE* attributes, CK_ULO
     WriteCounters(s);
     session->found.clear();
     session->next = 0;
-    for (std::size_t k = 0; k < s.keys.size(); ++k) {
-        if (FindKey(k + 1) == nullptr)
+    const CK_OBJECT_HANDLE last = s.keys.size() + s.publicObjects.size();
+    for (CK_OBJECT_HANDLE object = 1; object <= last; ++object) {
+        if (!ObjectVisible(object))
             continue;
         bool matches = true;
         for (CK_ULONG i = 0; i < count && matches; ++i) {
             std::string bytes;
-            matches = KeyAttribute(s.keys[k], attributes[i].type, &bytes) &&
+            matches = ObjectAttribute(object, attributes[i].type, &bytes) &&
                       bytes.size() == attributes[i].ulValueLen &&
                       std::memcmp(bytes.data(), attributes[i].pValue, bytes.size()) == 0;
         }
         if (matches)
-            session->found.push_back(k + 1);
+            session->found.push_back(object);
     }
     session->finding = true;
     return CKR_OK;
@@ -867,6 +1104,8 @@ CK_RV SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM* mechanism, CK_OBJECT_HAND
     const Key* key = FindKey(object);
     if (key == nullptr)
         return CKR_KEY_HANDLE_INVALID;
+    if (!s.loggedIn)
+        return CKR_USER_NOT_LOGGED_IN;
     if (mechanism->mechanism != CKM_RSA_PKCS && mechanism->mechanism != CKM_ECDSA)
         return CKR_MECHANISM_INVALID;
     if (key->type != (mechanism->mechanism == CKM_ECDSA ? CKK_EC : CKK_RSA))
@@ -877,6 +1116,59 @@ CK_RV SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM* mechanism, CK_OBJECT_HAND
     session->signKey = object;
     session->contextLoginNeeded = key->alwaysAuthenticate;
     return CKR_OK;
+}
+
+// How long the key's signatures are: the modulus for RSA, twice the order's bytes for ECDSA.
+CK_ULONG SignatureLength(const Key& key) {
+    if (key.material.empty())
+        return kSignatureLength;
+    Pkey pkey = PemKey(key.material, true);
+    if (key.type == CKK_RSA)
+        return static_cast<CK_ULONG>(EVP_PKEY_get_size(pkey.get()));
+    return 2 * ((static_cast<CK_ULONG>(EVP_PKEY_get_bits(pkey.get())) + 7) / 8);
+}
+
+// A DER ECDSA signature as r||s, each half `half` bytes long.
+bool RawEcdsa(const std::string& der, std::size_t half, std::string* signature) {
+    const auto* in = reinterpret_cast<const unsigned char*>(der.data());
+    ECDSA_SIG* parsed = d2i_ECDSA_SIG(nullptr, &in, static_cast<long>(der.size()));
+    if (parsed == nullptr)
+        return false;
+    signature->assign(2 * half, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(signature->data());
+    const bool done =
+        BN_bn2binpad(ECDSA_SIG_get0_r(parsed), out, static_cast<int>(half)) > 0 &&
+        BN_bn2binpad(ECDSA_SIG_get0_s(parsed), out + half, static_cast<int>(half)) > 0;
+    ECDSA_SIG_free(parsed);
+    return done;
+}
+
+// A real signature of the data by the key's material: PKCS#1 v1.5 padding of the raw data for
+// RSA, ECDSA with the data as the digest for EC. False when OpenSSL fails.
+bool RealSignature(const Key& key, const CK_BYTE* data, CK_ULONG length, std::string* signature) {
+    static const unsigned char kNothing = 0;
+    Pkey pkey = PemKey(key.material, true);
+    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(pkey.get(), nullptr);
+    std::string out;
+    std::size_t size = 0;
+    bool done =
+        context != nullptr && EVP_PKEY_sign_init(context) == 1 &&
+        (key.type != CKK_RSA || EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING) == 1) &&
+        EVP_PKEY_sign(context, nullptr, &size, data != nullptr ? data : &kNothing, length) == 1;
+    if (done) {
+        out.resize(size);
+        done = EVP_PKEY_sign(context, reinterpret_cast<unsigned char*>(out.data()), &size,
+                             data != nullptr ? data : &kNothing, length) == 1;
+        out.resize(size);
+    }
+    EVP_PKEY_CTX_free(context);
+    ERR_clear_error();
+    if (!done)
+        return false;
+    if (key.type == CKK_EC)
+        return RawEcdsa(out, SignatureLength(key) / 2, signature);
+    *signature = out;
+    return true;
 }
 
 CK_RV Sign(CK_SESSION_HANDLE handle, CK_BYTE* data, CK_ULONG length, CK_BYTE* signature,
@@ -909,22 +1201,31 @@ CK_RV Sign(CK_SESSION_HANDLE handle, CK_BYTE* data, CK_ULONG length, CK_BYTE* si
         session->signing = false;
         return key->signResult;
     }
-    if (length > kSignatureLength - 11) {
+    const CK_ULONG needed = SignatureLength(*key);
+    // PKCS#1 v1.5 padding takes 11 bytes; made-up signatures keep the same bound.
+    if ((key->type == CKK_RSA || key->material.empty()) && length + 11 > needed) {
         session->signing = false;
         return CKR_DATA_LEN_RANGE;
     }
     if (signature == nullptr) {
-        *signatureLength = kSignatureLength;
+        *signatureLength = needed;
         return CKR_OK;
     }
-    if (*signatureLength < kSignatureLength) {
-        *signatureLength = kSignatureLength;
+    if (*signatureLength < needed) {
+        *signatureLength = needed;
         return CKR_BUFFER_TOO_SMALL;
     }
-    for (CK_ULONG i = 0; i < kSignatureLength; ++i) {
-        signature[i] = static_cast<CK_BYTE>((length > 0 ? data[i % length] : 0) ^ session->signKey);
+    std::string bytes(needed, '\0');
+    if (key->material.empty()) {
+        for (CK_ULONG i = 0; i < needed; ++i) {
+            bytes[i] = static_cast<char>((length > 0 ? data[i % length] : 0) ^ session->signKey);
+        }
+    } else if (!RealSignature(*key, data, length, &bytes)) {
+        session->signing = false;
+        return CKR_FUNCTION_FAILED;
     }
-    *signatureLength = kSignatureLength;
+    std::memcpy(signature, bytes.data(), bytes.size());
+    *signatureLength = bytes.size();
     session->signing = false;
     Increment(s, "signatures");
     WriteCounters(s);
