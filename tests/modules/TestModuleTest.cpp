@@ -6,13 +6,19 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 
 #include "platform/ModuleLoader.h"
 #include "platform/Pkcs11.h"
 #include "support/Command.h"
+#include "support/SoftHsm.h"
 #include "support/TempDir.h"
+#include "support/TestCertificates.h"
 #include "testmodule/ScriptedModule.h"
 
 // The scriptable module itself, driven through its function list as the signing test will.
@@ -471,5 +477,131 @@ INSTANTIATE_TEST_SUITE_P(
                       BadScript{"certificate=C|c|/nonexistent.der\n", "cannot read the file"},
                       BadScript{"public_key=k|{junk}\n", "holds no PEM key"},
                       BadScript{"key=K|k|0|0\nkey_material=k|{ec}\n", "not of the key's type"}));
+
+// The test certificate set, made once, as the tests of certificates will use it.
+class TestCertificateSetTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = new TempDir();
+        s_set = new TestCertificates(s_dir->path() + "/certificates");
+    }
+    static void TearDownTestSuite() {
+        delete s_set;
+        delete s_dir;
+    }
+
+    static TempDir* s_dir;
+    static TestCertificates* s_set;
+};
+
+TempDir* TestCertificateSetTest::s_dir = nullptr;
+TestCertificates* TestCertificateSetTest::s_set = nullptr;
+
+// A date openssl shows with -dateopt iso_8601 ("2020-01-01 00:00:00Z"), in seconds since
+// the epoch.
+std::int64_t EpochOf(const std::string& iso) {
+    std::tm parts{};
+    std::istringstream in(iso);
+    in >> std::get_time(&parts, "%Y-%m-%d %H:%M:%S");
+    return in.fail() ? -1 : static_cast<std::int64_t>(timegm(&parts));
+}
+
+// What the manifest says of a certificate, as its DER file says it.
+TEST_F(TestCertificateSetTest, TheManifestTellsWhatTheCertificatesHold) {
+    ASSERT_EQ(s_set->all().size(), 6u);
+    for (const TestCertificate& entry : s_set->all()) {
+        SCOPED_TRACE(entry.name);
+        const std::string shown =
+            RunCommand("openssl x509 -inform DER -in " + entry.certificateDer +
+                       " -noout -dateopt iso_8601 -startdate -enddate -subject -issuer -ext "
+                       "keyUsage -nameopt sep_multiline,sname");
+        EXPECT_NE(shown.find("    CN=" + entry.commonName + "\n    O=Lumidor Test\n"),
+                  std::string::npos)
+            << shown;
+        EXPECT_NE(shown.find("    CN=Lumidor Test CA\n    O=Lumidor\n"), std::string::npos);
+        EXPECT_NE(shown.find("Digital Signature, Non Repudiation"), std::string::npos);
+        const std::size_t from = shown.find("notBefore=");
+        const std::size_t until = shown.find("notAfter=");
+        ASSERT_NE(from, std::string::npos);
+        ASSERT_NE(until, std::string::npos);
+        EXPECT_EQ(EpochOf(shown.substr(from + 10, 19)), entry.validFrom);
+        EXPECT_EQ(EpochOf(shown.substr(until + 9, 19)), entry.validUntil);
+        EXPECT_EQ(entry.id.size(), entry.idHex.size() / 2);
+        EXPECT_NE(
+            RunCommand("openssl x509 -inform DER -in " + entry.certificateDer +
+                       " | openssl verify -no_check_time -CAfile " + s_set->caCertificatePem())
+                .find(": OK"),
+            std::string::npos);
+    }
+    // The fixed dates: 2020-01-01 .. 2021-01-01 and 2090-01-01 .. 2095-01-01.
+    EXPECT_EQ(s_set->Get("expired").validFrom, 1577836800);
+    EXPECT_EQ(s_set->Get("expired").validUntil, 1609459200);
+    EXPECT_EQ(s_set->Get("notyet").validFrom, 3786912000);
+    EXPECT_EQ(s_set->Get("notyet").validUntil, 3944678400);
+    EXPECT_EQ(s_set->Get("expiring").validUntil - s_set->Get("expiring").validFrom, 375 * 86400);
+    EXPECT_EQ(s_set->Get("ec").keyType, "ec");
+    EXPECT_EQ(s_set->Get("valid").id, "\xa1\x01");
+}
+
+// The objects pkcs11-tool -O lists, as "<kind> <id hex>", sorted.
+std::vector<std::string> ListedObjects(const std::string& output) {
+    std::vector<std::string> objects;
+    std::istringstream lines(output);
+    std::string line;
+    std::string kind;
+    while (std::getline(lines, line)) {
+        const std::size_t object = line.find(" Object;");
+        if (object != std::string::npos && line[0] != ' ')
+            kind = line.substr(0, object);
+        else if (line.rfind("  ID:", 0) == 0 && !kind.empty())
+            objects.push_back(kind + " " + line.substr(line.find_first_not_of(' ', 5)));
+    }
+    std::sort(objects.begin(), objects.end());
+    return objects;
+}
+
+const std::vector<std::string> kValidPairAndNoKeyCertificate = {
+    "Certificate a101", "Certificate a105", "Private Key a101", "Public Key a101"};
+
+TEST_F(TestCertificateSetTest, AChosenSubsetGoesOnASoftHsmToken) {
+    if (!SoftHsmToken::Installed())
+        GTEST_SKIP() << "SoftHSM 2 is not installed";
+    TempDir dir;
+    SoftHsmToken token(dir.path(), "Certificati");
+    const TestCertificate& valid = s_set->Get("valid");
+    const TestCertificate& nokey = s_set->Get("nokey");
+    using Type = SoftHsmToken::ObjectType;
+    token.Import(Type::kPrivateKey, valid.privateKeyDer, valid.idHex, valid.commonName);
+    token.Import(Type::kPublicKey, valid.publicKeyDer, valid.idHex, valid.commonName);
+    token.Import(Type::kCertificate, valid.certificateDer, valid.idHex, valid.commonName);
+    token.Import(Type::kCertificate, nokey.certificateDer, nokey.idHex, nokey.commonName);
+    const std::string listing =
+        RunCommand(std::string("pkcs11-tool --module ") + SoftHsmToken::kModule + " --slot " +
+                   std::to_string(token.slot()) + " --login --pin 123456 -O");
+    EXPECT_EQ(ListedObjects(listing), kValidPairAndNoKeyCertificate) << listing;
+    EXPECT_THROW(token.Import(Type::kCertificate, dir.path() + "/missing.der", "01", "X"),
+                 std::runtime_error);
+}
+
+// The same subset on the test module, as a real consumer of a module lists it.
+TEST_F(TestCertificateSetTest, TheTestModuleListsItsObjectsToPkcs11Tool) {
+    TempDir dir;
+    ScriptedModule module(dir.path(), "certificates.so");
+    const TestCertificate& valid = s_set->Get("valid");
+    const TestCertificate& nokey = s_set->Get("nokey");
+    module.SetScript(
+        "key=Firma|\\xa1\\x01|0|0\n"
+        "certificate=Firma|\\xa1\\x01|" +
+        valid.certificateDer +
+        "\n"
+        "public_key=\\xa1\\x01|" +
+        valid.publicKeyPem +
+        "\n"
+        "certificate=Senza chiave|\\xa1\\x05|" +
+        nokey.certificateDer + "\n");
+    const std::string listing =
+        RunCommand("pkcs11-tool --module " + module.path() + " --login --pin 1234 -O");
+    EXPECT_EQ(ListedObjects(listing), kValidPairAndNoKeyCertificate) << listing;
+}
 
 }  // namespace

@@ -41,3 +41,17 @@ SoftHsmToken::SoftHsmToken(const std::string& directory, const std::string& labe
 SoftHsmToken::~SoftHsmToken() {
     unsetenv("SOFTHSM2_CONF");
 }
+
+void SoftHsmToken::Import(ObjectType type, const std::string& file, const std::string& idHex,
+                          const std::string& label) const {
+    const char* typeName = type == ObjectType::kCertificate  ? "cert"
+                           : type == ObjectType::kPrivateKey ? "privkey"
+                                                             : "pubkey";
+    const CommandRun run =
+        RunShell(std::string("pkcs11-tool --module ") + kModule + " --slot " +
+                 std::to_string(m_slot) + " --login --pin 123456 --write-object '" + file +
+                 "' --type " + typeName + " --id " + idHex + " --label '" + label + "'");
+    if (run.status != 0) {
+        throw std::runtime_error("pkcs11-tool --write-object: " + run.output);
+    }
+}

@@ -4,6 +4,7 @@
 // the module (and to every child process) by SOFTHSM2_CONF for the object's lifetime.
 //
 //     SoftHsmToken token(dir.path(), "Lumidor");
+//     token.Import(SoftHsmToken::ObjectType::kCertificate, "valid.cert.der", "a101", "Firma");
 //     ... load SoftHsmToken::kModule, use token.slot() / token.serial() ...
 
 #include <string>
@@ -26,6 +27,14 @@ public:
     // The slot the token was reassigned to, and its serial number as softhsm2-util shows it.
     CK_SLOT_ID slot() const { return m_slot; }
     const std::string& serial() const { return m_serial; }
+
+    enum class ObjectType { kCertificate, kPrivateKey, kPublicKey };
+    // Puts an object on the token with pkcs11-tool, logged in: an X.509 certificate from a DER
+    // file, a key from a DER or PEM file (PKCS#8 or SubjectPublicKeyInfo). Private keys become
+    // CKA_PRIVATE, found only after login. Throws std::runtime_error with pkcs11-tool's output
+    // when that fails.
+    void Import(ObjectType type, const std::string& file, const std::string& idHex,
+                const std::string& label) const;
 
 private:
     CK_SLOT_ID m_slot = 0;
