@@ -6,8 +6,8 @@
 
 What it implements: SELECT of the application by AID, GET DATA of the data objects that
 middleware reads (application related data 6E and its parts, cardholder data 65, URL 5F50, login
-data 5E, security support template 7A, key information DE, historical bytes 5F52, certificate
-7F21 empty), SELECT DATA, VERIFY for PW1 (81 signing, 82 other) and PW3 (83), CHANGE REFERENCE
+data 5E, security support template 7A, key information DE, historical bytes 5F52, cardholder
+certificate 7F21), SELECT DATA (of the certificate's instances 0 to 2), VERIFY for PW1 (81 signing, 82 other) and PW3 (83), CHANGE REFERENCE
 DATA, GENERATE ASYMMETRIC KEY PAIR in read mode only (P1 81), PSO: COMPUTE DIGITAL SIGNATURE,
 PSO: DECIPHER, INTERNAL AUTHENTICATE, MANAGE SECURITY ENVIRONMENT (the decryption and
 authentication keys swapped for DECIPHER / INTERNAL AUTHENTICATE), GET CHALLENGE and GET
@@ -34,8 +34,13 @@ new keys, written again (to a temporary file, then renamed over it) after every 
     signature_counter  signatures made with the signing key
     keys               "sig", "dec", "aut": {"pem": the private key (PKCS#8 PEM),
                                              "created": its generation time (Unix seconds)}
+    certificate        the cardholder certificate (PEM): self-signed, CN "Titolare OpenPGP",
+                       for the authentication key, as OpenSC pairs DO 7F21 with key 3. Served
+                       (DER) by GET DATA 7F21 as instance 0, the one selected at first; instances
+                       1 and 2 are empty. A state from before it gets one when loaded
 """
 
+import datetime
 import hashlib
 import json
 import os
@@ -43,8 +48,10 @@ import secrets
 import tempfile
 import time
 
-from cryptography.hazmat.primitives import serialization
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.x509.oid import NameOID
 
 STATE_FILE = "openpgp-card.json"
 
@@ -56,6 +63,8 @@ VERSION = bytes.fromhex("03 04")
 MANUFACTURER = bytes.fromhex("FF FF")
 
 DEFAULT_PW1, DEFAULT_PW3 = "123456", "12345678"
+CARDHOLDER_CN = "Titolare OpenPGP"
+CERTIFICATE_DAYS = 3650
 MAX_RETRIES = 3
 PW1_MIN, PW3_MIN, PW_MAX = 6, 8, 127
 KEY_BITS = 2048
@@ -189,7 +198,27 @@ def new_key_record():
     return {"pem": pem.decode(), "created": int(time.time())}
 
 
+def new_certificate(key_record):
+    """A self-signed certificate (PEM) for the key of a key record, from its creation on."""
+    key = serialization.load_pem_private_key(key_record["pem"].encode(), None)
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, CARDHOLDER_CN)])
+    start = datetime.datetime.fromtimestamp(key_record["created"], datetime.timezone.utc)
+    certificate = (
+        x509.CertificateBuilder()
+        .subject_name(name).issuer_name(name).public_key(key.public_key())
+        .serial_number(x509.random_serial_number())
+        .not_valid_before(start)
+        .not_valid_after(start + datetime.timedelta(days=CERTIFICATE_DAYS))
+        .add_extension(x509.KeyUsage(digital_signature=True, content_commitment=False,
+                                     key_encipherment=False, data_encipherment=False,
+                                     key_agreement=False, key_cert_sign=False, crl_sign=False,
+                                     encipher_only=False, decipher_only=False), critical=True)
+        .sign(key, hashes.SHA256()))
+    return certificate.public_bytes(serialization.Encoding.PEM).decode()
+
+
 def new_state():
+    keys = {slot: new_key_record() for slot in SLOTS.values()}
     return {
         "serial": secrets.token_hex(4).upper(),
         "pw1": DEFAULT_PW1,
@@ -198,7 +227,8 @@ def new_state():
         "rc_retries": 0,
         "pw3_retries": MAX_RETRIES,
         "signature_counter": 0,
-        "keys": {slot: new_key_record() for slot in SLOTS.values()},
+        "keys": keys,
+        "certificate": new_certificate(keys["aut"]),
     }
 
 
@@ -221,11 +251,15 @@ def load_state(directory):
     os.makedirs(directory, exist_ok=True)
     try:
         with open(os.path.join(directory, STATE_FILE)) as f:
-            return json.load(f)
+            state = json.load(f)
     except FileNotFoundError:
         state = new_state()
         write_state(directory, state)
         return state
+    if "certificate" not in state:
+        state["certificate"] = new_certificate(state["keys"]["aut"])
+        write_state(directory, state)
+    return state
 
 
 class OpenPgpCard:
@@ -236,6 +270,8 @@ class OpenPgpCard:
         self.state = load_state(directory)
         self.keys = {slot: serialization.load_pem_private_key(record["pem"].encode(), None)
                      for slot, record in self.state["keys"].items()}
+        self.certificate = x509.load_pem_x509_certificate(
+            self.state["certificate"].encode()).public_bytes(serialization.Encoding.DER)
         self.aid = (AID_PREFIX + VERSION + MANUFACTURER + bytes.fromhex(self.state["serial"])
                     + b"\x00\x00")
         self.handlers = {
@@ -251,6 +287,7 @@ class OpenPgpCard:
         """Power on or reset: the volatile state starts again."""
         self.verified = set()
         self.decipher_key, self.authenticate_key = "dec", "aut"
+        self.certificate_instance = 0
         self.pending = b""
 
     def save(self):
@@ -300,11 +337,12 @@ class OpenPgpCard:
         self.power()
 
     def select_data(self, command):
-        # Only the cardholder certificate has instances; none holds a certificate.
+        # Only the cardholder certificate has instances (P1); the first holds the certificate.
         if command.p1 > 2 or command.p2 != 0x04:
             raise CardError(WRONG_P1P2)
         if command.data != bytes.fromhex("60 04 5C 02 7F 21"):
             raise CardError(DATA_NOT_FOUND)
+        self.certificate_instance = command.p1
 
     def get_data(self, command):
         value = self.data_object((command.p1 << 8) | command.p2)
@@ -323,7 +361,7 @@ class OpenPgpCard:
             0x006E: self.application_data,
             0x007A: lambda: tlv(0x93, self.state["signature_counter"].to_bytes(3, "big")),
             0x00C4: self.pw_status,
-            0x7F21: lambda: b"",
+            0x7F21: lambda: self.certificate if self.certificate_instance == 0 else b"",
             0x7F66: self.extended_length_information,
         }
         builder = builders.get(tag)

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The virtual OpenPGP card's own rules, which OpenSC's self-test does not reach: PIN tries
-kept in the state file and blocking, the signing PIN used up by one signature, and a long
-answer to a short command continued by GET RESPONSE."""
+kept in the state file and blocking, the signing PIN used up by one signature, a long
+answer to a short command continued by GET RESPONSE, and the cardholder certificate."""
 
 import hashlib
 import json
@@ -15,7 +15,8 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
                                 "tools"))
 
-from cryptography.hazmat.primitives import hashes  # noqa: E402
+from cryptography import x509  # noqa: E402
+from cryptography.hazmat.primitives import hashes, serialization  # noqa: E402
 from cryptography.hazmat.primitives.asymmetric import padding, rsa  # noqa: E402
 
 import openpgp_card  # noqa: E402
@@ -36,6 +37,12 @@ DIGEST_INFO = SHA256_PREFIX + hashlib.sha256(MESSAGE).digest()
 SIGN = bytes.fromhex("002A9E9A") + bytes([len(DIGEST_INFO)]) + DIGEST_INFO + b"\x00"
 READ_SIGNING_KEY_EXTENDED = bytes.fromhex("00 47 81 00 00 00 02 B6 00 00 00")
 READ_SIGNING_KEY_SHORT = bytes.fromhex("00 47 81 00 02 B6 00 00")
+READ_AUTHENTICATION_KEY = bytes.fromhex("00 47 81 00 00 00 02 A4 00 00 00")
+GET_CERTIFICATE = bytes.fromhex("00 CA 7F 21 00 00 00")
+
+
+def select_certificate(instance):
+    return bytes([0x00, 0xA5, instance, 0x04, 0x06]) + bytes.fromhex("60 04 5C 02 7F 21")
 
 
 class OpenPgpCardTest(unittest.TestCase):
@@ -126,6 +133,48 @@ class OpenPgpCardTest(unittest.TestCase):
         rest = self.card.respond(bytes.fromhex("00C00000") + first[-1:])
         self.assertEqual(first[:-2] + rest, whole)
         self.assertEqual(status(self.card.respond(bytes.fromhex("00C0000000"))), "6985")
+
+    def test_the_cardholder_certificate_is_the_authentication_keys_own(self):
+        answer = self.card.respond(GET_CERTIFICATE)
+        self.assertEqual(status(answer), "9000")
+        certificate = x509.load_der_x509_certificate(answer[:-2])
+        self.assertEqual(certificate.subject.rfc4514_string(), "CN=Titolare OpenPGP")
+        self.assertEqual(certificate.issuer, certificate.subject)
+        key = self.card.respond(READ_AUTHENTICATION_KEY)
+        modulus = int.from_bytes(key[9:9 + 256], "big")
+        self.assertEqual(certificate.public_key().public_numbers().n, modulus)
+        certificate.public_key().verify(certificate.signature, certificate.tbs_certificate_bytes,
+                                        padding.PKCS1v15(), certificate.signature_hash_algorithm)
+
+        # Instances 1 and 2 are empty; selecting the application selects instance 0 again.
+        steps = [
+            (select_certificate(1), b""),
+            (GET_CERTIFICATE, b""),
+            (select_certificate(3), None),
+            (select_certificate(0), b""),
+            (GET_CERTIFICATE, answer[:-2]),
+            (select_certificate(2), b""),
+            (bytes.fromhex("00A4040006") + openpgp_card.AID_PREFIX, b""),
+            (GET_CERTIFICATE, answer[:-2]),
+        ]
+        for number, (command, expected) in enumerate(steps):
+            with self.subTest(step=number, command=command.hex()):
+                reply = self.card.respond(command)
+                if expected is None:
+                    self.assertEqual(status(reply), "6B00")
+                else:
+                    self.assertEqual(reply, expected + b"\x90\x00")
+
+    def test_a_state_without_a_certificate_gets_one_when_loaded(self):
+        state = self.state()
+        del state["certificate"]
+        openpgp_card.write_state(self.directory, state)
+        card = openpgp_card.OpenPgpCard(self.directory)
+        written = self.state()["certificate"]
+        self.assertEqual(x509.load_pem_x509_certificate(written.encode()).public_bytes(
+            serialization.Encoding.DER), card.respond(GET_CERTIFICATE)[:-2])
+        again = openpgp_card.OpenPgpCard(self.directory)
+        self.assertEqual(again.respond(GET_CERTIFICATE), card.respond(GET_CERTIFICATE))
 
 
 if __name__ == "__main__":
