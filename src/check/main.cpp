@@ -4,7 +4,7 @@
 //     lumidor-check [--test] [reader-position]
 //
 // Lists the readers, checks the given reader (or the first one holding a card) and prints
-// what the window would show. With --test, after a successful check, it reads the PIN as one
+// what the window would show, the token's certificates included. With --test, after a successful check, it reads the PIN as one
 // line from standard input (never from the command line or the environment) and runs the
 // signing test on the checked reader. Exit status 0 only when the check, and the test when
 // asked for, succeeded; 2 for a usage error, a missing or empty PIN or an unusable catalogue;
@@ -14,11 +14,13 @@
 #include <exception>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "check/PinInput.h"
 #include "check/SignalExit.h"
 #include "manager/MessageList.h"
 #include "manager/SmartCardManager.h"
+#include "manager/TokenCertificates.h"
 #include "platform/Wipe.h"
 
 namespace {
@@ -52,6 +54,30 @@ bool ParseArguments(int argc, char** argv, int* readerIndex, bool* test) {
 
 void PrintField(const char* name, const std::string& value) {
     std::printf("%-18s %s\n", name, value.c_str());
+}
+
+void PrintCertificates(const std::vector<TokenCertificate>& certificates) {
+    std::printf("\nCertificati:\n");
+    if (certificates.empty()) {
+        std::printf("  (nessuno)\n");
+    }
+    for (const TokenCertificate& certificate : certificates) {
+        const CertificateContent& content = certificate.content;
+        std::printf("  %s\n", CertificateName(certificate).c_str());
+        PrintField("   Etichetta", certificate.label);
+        PrintField("   ID", certificate.id);
+        PrintField("   Stato", CertificateStateText(content.state));
+        if (content.state == CertificateState::Unreadable) {
+            continue;
+        }
+        PrintField("   Titolare", content.subjectCommonName);
+        PrintField("   Organizzazione", content.subjectOrganization);
+        PrintField("   Emittente", content.issuerCommonName);
+        PrintField("   Valido dal", LocalDate(content.validFrom));
+        PrintField("   Valido fino al", LocalDate(content.validUntil));
+        PrintField("   Utilizzo chiave", content.keyUsage);
+        PrintField("   Chiave privata", certificate.hasPrivateKey ? "presente" : "assente");
+    }
 }
 
 // The first reader holding a card; when none does, the first reader, so that the report
@@ -103,6 +129,7 @@ int Run(int readerIndex, bool test) {
     TokenDetails token = manager.GetTokenDetails();
     PrintField("Etichetta token", token.label);
     PrintField("Numero seriale", token.serialNumber);
+    PrintCertificates(manager.m_certificates);
 
     std::printf("\nMessaggi:\n");
     for (const std::string& line : messages.lines) {

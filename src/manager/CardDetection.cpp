@@ -107,5 +107,6 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     }
     if (g_logLevel >= 1)
         LogMessage(0, 0, kSource, "Card verified and running.");
+    ReportCertificateWarnings(kSource);
     return 0;
 }

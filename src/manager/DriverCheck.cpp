@@ -14,7 +14,12 @@ uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
         }
         return kNoReadersAvailable;
     }
-    return DriverTest(m_drivers[static_cast<std::size_t>(driverIndex)], m_readerName);
+    const uint32_t result =
+        DriverTest(m_drivers[static_cast<std::size_t>(driverIndex)], m_readerName);
+    if (result == 0) {
+        ReportCertificateWarnings("CSmartCardManager::CheckDriver");
+    }
+    return result;
 }
 
 uint32_t CSmartCardManager::DriverTest(std::string driverName, std::string readerName) {
@@ -26,7 +31,7 @@ uint32_t CSmartCardManager::DriverTest(std::string driverName, std::string reade
         return loadError;
     }
     m_driverInUse = driverName;
-    uint32_t result = OpenDriverInUse(readerName);
+    uint32_t result = OpenDriverInUse(readerName, SessionPurpose::Final);
     ReadDriverVersion(source, result);
     return result;
 }

@@ -92,7 +92,7 @@ void CSmartCardManager::ApplySerialFilter(const std::string& filter) {
     }
 }
 
-uint32_t CSmartCardManager::OpenDriverInUse(const std::string& readerName) {
+uint32_t CSmartCardManager::OpenDriverInUse(const std::string& readerName, SessionPurpose purpose) {
     ModuleHandle module = UpdateFileInfo();
     if (module == nullptr) {
         // The loader's own reason (not found, not loadable, ...), read before anything else
@@ -102,7 +102,7 @@ uint32_t CSmartCardManager::OpenDriverInUse(const std::string& readerName) {
     uint32_t result = 0;
     CK_FUNCTION_LIST* functionList = GetFunctionList(module, m_driverInUse, &result);
     if (functionList != nullptr) {
-        result = OpenCardSession(functionList, m_driverInUse, readerName);
+        result = OpenCardSession(functionList, m_driverInUse, readerName, purpose);
     }
     ReleaseModule(module);
     return result;
@@ -126,7 +126,7 @@ uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerNa
     for (const std::string& entry : m_drivers) {
         // A trial: what it reads of the token is what the serial filter looks at.
         m_driverInUse = entry;
-        OpenDriverInUse(readerName);
+        OpenDriverInUse(readerName, SessionPurpose::Trial);
         if (!filter.empty()) {
             ApplySerialFilter(filter);
             if (!m_filterDriver.empty()) {
@@ -140,7 +140,7 @@ uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerNa
         m_driverInUse = m_drivers.front();
     }
 
-    result = OpenDriverInUse(readerName);
+    result = OpenDriverInUse(readerName, SessionPurpose::Final);
     ReadDriverVersion(kSource, result);
     return result;
 }

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <vector>
 
@@ -106,7 +107,7 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
 }
 
 uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
-                                            std::string readerName) {
+                                            std::string readerName, SessionPurpose purpose) {
     auto fail = [&](const char* function, CK_RV rv) {
         return ReportCallFailure(m_statusList, kSource, driverName, function, rv);
     };
@@ -126,6 +127,9 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
                      static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
     if (rv != CKR_OK) {
         return fail("C_OpenSession", rv);
+    }
+    if (purpose == SessionPurpose::Final) {
+        m_certificates = ReadTokenCertificates(functionList, session, std::time(nullptr), kSource);
     }
     MODULE_CALL(functionList, C_CloseSession, session);
     return 0;

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "log/Log.h"
@@ -14,8 +15,10 @@
 #include "manager/Pcsc.h"
 #include "manager/PinWarning.h"
 #include "manager/Pkcs11Calls.h"
+#include "manager/PublicHalf.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
+#include "manager/TokenCertificates.h"
 #include "platform/Wipe.h"
 
 namespace {
@@ -29,6 +32,7 @@ constexpr CK_ULONG kKeyTextSize = 64;
 constexpr CK_ULONG kSignatureSize = 8192;
 constexpr uint32_t kNoPrivateKey = 0x20;
 constexpr auto kNotForSigning = static_cast<uint32_t>(CKR_KEY_FUNCTION_NOT_PERMITTED);
+constexpr auto kSignatureInvalid = static_cast<uint32_t>(CKR_SIGNATURE_INVALID);
 // Signed as it stands: no hash, no DigestInfo, no terminator.
 constexpr char kTestValue[] = "supercalifragilistixespiralidoso";
 constexpr CK_ULONG kTestValueSize = sizeof kTestValue - 1;
@@ -121,7 +125,8 @@ struct PrivateKey {
     CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
     CK_KEY_TYPE type = CKK_RSA;
     std::string id;
-    std::string label;  // empty when the key has none
+    ObjectValue idBytes;  // what pairs the key with its public half
+    std::string label;    // empty when the key has none
     bool alwaysAuthenticate = false;
     bool canSign = true;
 };
@@ -151,6 +156,7 @@ enum class KeyVerdict {
     Signed,
     Failed,         // the key's own failure; the test goes on
     NotForSigning,  // the key is not meant to sign; it does not count in the verdict
+    BadSignature,   // it signed, but the signature does not verify
     EndsTest,       // C_SignInit refused it in a way that ends the whole test
 };
 
@@ -173,6 +179,12 @@ public:
     uint32_t OpenSession(const std::string& readerName);
     uint32_t LogIn();
     uint32_t FindKeys(std::vector<CK_OBJECT_HANDLE>* keys);
+    // Logged in, the token shows its private keys too, so every certificate's pairing is
+    // known. Failures are only logged: the certificates do not decide the test.
+    void ReadCertificates() {
+        m_manager.m_certificates =
+            ReadTokenCertificates(m_p11, m_session, std::time(nullptr), kSource);
+    }
     // Tries every key; the verdict is the last result of a key meant for signing.
     uint32_t SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys);
 
@@ -188,6 +200,7 @@ private:
     uint32_t ContextLogin();
     CK_RV SignOnce();
     void LogSessionInformation(uint32_t code);
+    KeyOutcome CheckSignature(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
     void ReportKey(const PrivateKey& key, const KeyOutcome& outcome);
 
     CSmartCardManager& m_manager;
@@ -202,6 +215,7 @@ private:
     // that a signature PIN unlike the user PIN costs at most one try.
     uint32_t m_contextLoginFailure = 0;
     std::vector<CK_BYTE> m_signature = std::vector<CK_BYTE>(kSignatureSize);
+    CK_ULONG m_signatureLength = 0;
 };
 
 SigningRun::~SigningRun() {
@@ -349,6 +363,7 @@ PrivateKey SigningRun::ReadKey(CK_OBJECT_HANDLE handle) {
     key.type = attributes[0].ulValueLen == sizeof keyType ? keyType : CKK_RSA;
     key.label = KeyLabelText(label, ReturnedLength(attributes[1]));
     key.id = KeyIdText(id, ReturnedLength(attributes[2]));
+    key.idBytes.assign(id, id + ReturnedLength(attributes[2]));
     key.alwaysAuthenticate =
         attributes[3].ulValueLen == sizeof(CK_BBOOL) && alwaysAuthenticate != CK_FALSE;
     // A module that does not tell leaves the key to C_SignInit.
@@ -361,7 +376,11 @@ CK_RV SigningRun::SignOnce() {
     std::memcpy(data, kTestValue, kTestValueSize);
     std::fill(m_signature.begin(), m_signature.end(), 0);
     CK_ULONG length = kSignatureSize;
-    return MODULE_CALL(m_p11, C_Sign, m_session, data, kTestValueSize, m_signature.data(), &length);
+    const CK_RV rv =
+        MODULE_CALL(m_p11, C_Sign, m_session, data, kTestValueSize, m_signature.data(), &length);
+    // A length beyond the buffer cannot have been written: such a signature is none.
+    m_signatureLength = rv == CKR_OK && length <= kSignatureSize ? length : 0;
+    return rv;
 }
 
 uint32_t SigningRun::ContextLogin() {
@@ -470,7 +489,36 @@ KeyOutcome SigningRun::TryKey(const PrivateKey& key) {
                        key.id.c_str());
         return {KeyVerdict::Failed, code};
     }
-    return SignWithKey(key, mechanism);
+    const KeyOutcome outcome = SignWithKey(key, mechanism);
+    return outcome.verdict == KeyVerdict::Signed ? CheckSignature(key, mechanism) : outcome;
+}
+
+// A signature that the key's own public half refuses would be refused by every verifier.
+KeyOutcome SigningRun::CheckSignature(const PrivateKey& key, CK_MECHANISM_TYPE mechanism) {
+    const PublicHalf half = FindPublicHalf(m_p11, m_session, key.idBytes);
+    if (!half.key) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSource,
+                       half.source == PublicHalfSource::None
+                           ? "The signature of key '%s' could not be verified: the token holds "
+                             "no public key or certificate with its id."
+                           : "The signature of key '%s' could not be verified: its public key "
+                             "or certificate could not be read.",
+                       key.id.c_str());
+        return {KeyVerdict::Signed, 0};
+    }
+    const SignatureScheme scheme =
+        mechanism == CKM_ECDSA ? SignatureScheme::Ecdsa : SignatureScheme::RsaPkcs1;
+    const auto* value = reinterpret_cast<const unsigned char*>(kTestValue);
+    if (SignatureVerifies(half.key, scheme, value, kTestValueSize, m_signature.data(),
+                          m_signatureLength)) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSource, "The signature of key '%s' verifies with its %s.",
+                       key.id.c_str(),
+                       half.source == PublicHalfSource::Certificate ? "certificate" : "public key");
+        return {KeyVerdict::Signed, 0};
+    }
+    return {KeyVerdict::BadSignature, kSignatureInvalid};
 }
 
 void SigningRun::ReportKey(const PrivateKey& key, const KeyOutcome& outcome) {
@@ -492,6 +540,12 @@ void SigningRun::ReportKey(const PrivateKey& key, const KeyOutcome& outcome) {
                             : Format("Errore '0x%.2X' durante la firma con la credenziale '%s'",
                                      outcome.code, id));
             Report(list, outcome.code, SignatureExplanation(outcome.code));
+            break;
+        case KeyVerdict::BadSignature:
+            Report(list, outcome.code,
+                   labelled
+                       ? Format("La firma della credenziale '%s' (%s) non e' valida", id, label)
+                       : Format("La firma della credenziale '%s' non e' valida", id));
             break;
         case KeyVerdict::NotForSigning:
             Report(list, outcome.code,
@@ -625,6 +679,11 @@ uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
     }
     std::vector<CK_OBJECT_HANDLE> keys;
     result = run.FindKeys(&keys);
+    // After the key search, so that a module's failure there is reported as its own; a
+    // module whose search failed is asked for nothing more.
+    if (result == 0 || result == kNoPrivateKey) {
+        run.ReadCertificates();
+    }
     if (result != 0) {
         return result;
     }

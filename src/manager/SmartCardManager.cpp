@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "catalogue/EmbeddedCatalogue.h"
 #include "log/Log.h"
+#include "manager/StatusText.h"
 
 CSmartCardManager::CSmartCardManager()
     : m_readerCount(0), m_slotId(0), m_statusList(nullptr), m_cardListParsed(false) {
@@ -33,6 +35,17 @@ CSmartCardManager::~CSmartCardManager() {
 
 void CSmartCardManager::ClearTokenFields() {
     std::memset(&m_tokenInfo, 0, sizeof m_tokenInfo);
+    m_certificates.clear();
     m_slotId = 0;
     m_filterDriver.clear();
+}
+
+void CSmartCardManager::ReportCertificateWarnings(const char* source) {
+    for (const std::string& line : CertificateWarnings(m_certificates, std::time(nullptr))) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, source, "%s", line.c_str());
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, line.c_str());
+        }
+    }
 }

@@ -36,6 +36,10 @@ struct CardDefinition {
 // Bytes (an ATR, a key id) as upper-case hexadecimal text, two digits per byte, no separators.
 std::string AtrToHex(const unsigned char* atr, std::size_t length);
 
+// A trial session only tells whether a driver sees the token; the final one of a check also
+// reads what the window shows of it.
+enum class SessionPurpose { Trial, Final };
+
 // The one object that does the diagnostic work; used from one thread at a time.
 class CSmartCardManager {
 public:
@@ -66,9 +70,11 @@ public:
     // name, else the libraryVersion of its C_GetInfo; unchanged when it has none.
     void ReadDriverVersion(const char* source, uint32_t code);
     // Picks the slot of `readerName`, reads its token information and opens and closes a
-    // session on it. 0, or the code of the call that failed (see ResultCode).
+    // session on it; the final session of a check also reads the token's certificates. 0, or
+    // the code of the call that failed (see ResultCode).
     uint32_t OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
-                             std::string readerName);
+                             std::string readerName,
+                             SessionPurpose purpose = SessionPurpose::Final);
     // Lists the module's slots with a token and makes m_slotId the one of `readerName`: the
     // only one, else the first whose description matches, else the first listed. Failures
     // are reported under `source`; no token at all is CKR_TOKEN_NOT_PRESENT. 0, or the code.
@@ -101,7 +107,10 @@ private:
     void ClearTokenFields();
     // Loads m_driverInUse, opens a session with it on the token of `readerName` and releases
     // it: 0, or the failure's own code (loader error or CK_RV).
-    uint32_t OpenDriverInUse(const std::string& readerName);
+    uint32_t OpenDriverInUse(const std::string& readerName, SessionPurpose purpose);
+    // The status lines of the certificates that need the user's attention, after a check
+    // that succeeded.
+    void ReportCertificateWarnings(const char* source);
     // Status line 330 and its log record: module `name` gives no C_GetFunctionList, for the
     // loader's reason `loaderError`, which is returned.
     uint32_t ReportNoFunctionList(const std::string& name, uint32_t loaderError);

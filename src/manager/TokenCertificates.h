@@ -17,3 +17,20 @@ struct TokenCertificate {
     bool hasPrivateKey = false;
     CertificateContent content;
 };
+
+// The X.509 certificates of the session's token, judged at `now`, with one log record each
+// under `source`. A certificate whose value cannot be read or parsed is kept as Unreadable.
+std::vector<TokenCertificate> ReadTokenCertificates(CK_FUNCTION_LIST* p11,
+                                                    CK_SESSION_HANDLE session, std::time_t now,
+                                                    const char* source);
+
+// The status lines that warn of the certificates of the token's own keys: expired, not yet
+// valid, or expiring within 30 days of `now`.
+std::vector<std::string> CertificateWarnings(const std::vector<TokenCertificate>& certificates,
+                                             std::time_t now);
+
+// The state as the user reads it: "valido", "scaduto", "non ancora valido", "non leggibile".
+const char* CertificateStateText(CertificateState state);
+
+// The name a certificate goes by: its holder's CN, else its label, else its id.
+std::string CertificateName(const TokenCertificate& certificate);

@@ -453,7 +453,12 @@ TEST_P(SigningReleaseTest, LogsOutOnlyAfterALoginAndClosesOnlyAnOpenSession) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, SigningReleaseTest,
-    ::testing::Values(ReleaseCase{"Signed", "", 0, "C_SignInit,C_Sign,C_Logout,C_CloseSession,",
+    ::testing::Values(ReleaseCase{"Signed", "", 0,
+                                  // the search of the key's public key, then of its
+                                  // certificate
+                                  "C_SignInit,C_Sign,C_FindObjectsInit,C_FindObjects,"
+                                  "C_FindObjectsFinal,C_FindObjectsInit,C_FindObjects,"
+                                  "C_FindObjectsFinal,C_Logout,C_CloseSession,",
                                   "Trovata 1 chiave privata"},
                       ReleaseCase{"TokenInfoFails", "result.C_GetTokenInfo=0x30\n", 0x30,
                                   "C_GetTokenInfo,",
