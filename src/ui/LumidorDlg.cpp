@@ -4,6 +4,7 @@
 
 #include "manager/StatusText.h"
 #include "ui/AboutDlg.h"
+#include "ui/Certificates.h"
 #include "ui/PinDialog.h"
 #include "ui/TokenInfo.h"
 #include "ui/framework/Icons.h"
@@ -21,6 +22,7 @@ BEGIN_MESSAGE_MAP(CLumidorDlg, CDialogEx)
 ON_WM_SYSCOMMAND()
 ON_BN_CLICKED(IDC_REFRESH, &ThisClass::OnRefresh)
 ON_BN_CLICKED(IDC_TOKEN_INFO, &ThisClass::OnTokenInfo)
+ON_BN_CLICKED(IDC_CERTIFICATES, &ThisClass::OnCertificates)
 ON_CBN_SELCHANGE(IDC_READER_COMBO, &ThisClass::OnReaderChanged)
 ON_BN_CLICKED(IDC_TEST, &ThisClass::OnTest)
 ON_CBN_SELCHANGE(IDC_DRIVER_COMBO, &ThisClass::OnDriverChanged)
@@ -30,6 +32,7 @@ void CLumidorDlg::DoDataExchange(CDataExchange* pDX) {
     CDialogEx::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_READER_COMBO, m_readerCombo);
     DDX_Control(pDX, IDC_TOKEN_INFO, m_tokenInfoButton);
+    DDX_Control(pDX, IDC_CERTIFICATES, m_certificatesButton);
     DDX_Control(pDX, IDC_ATR, m_atrEdit);
     DDX_Control(pDX, IDC_DRIVER_PATH, m_driverPathEdit);
     DDX_Control(pDX, IDC_CARD_DRIVERS, m_cardDriversEdit);
@@ -74,6 +77,7 @@ void CLumidorDlg::ClearCardFields() {
     m_driverPathEdit.SetWindowText("");
     m_driverVersionEdit.SetWindowText("");
     m_tokenInfoButton.EnableWindow(false);
+    m_certificatesButton.EnableWindow(false);
     m_testButton.EnableWindow(false);
 }
 
@@ -116,6 +120,7 @@ void CLumidorDlg::RefreshCardView(int driverIndex, int readerIndex) {
     m_driverPathEdit.SetWindowText(m_manager.m_driverPath);
     m_driverVersionEdit.SetWindowText(m_manager.m_driverVersion);
     m_tokenInfoButton.EnableWindow(result == 0);
+    m_certificatesButton.EnableWindow(result == 0);
     m_testButton.EnableWindow(result == 0);
 }
 
@@ -140,6 +145,12 @@ void CLumidorDlg::OnTokenInfo() {
     CTokenInfo info(this);
     info.m_details = m_manager.GetTokenDetails();
     info.DoModal();
+}
+
+void CLumidorDlg::OnCertificates() {
+    CCertificates certificates(this);
+    certificates.m_certificates = m_manager.m_certificates;
+    certificates.DoModal();
 }
 
 void CLumidorDlg::OnTest() {

@@ -18,6 +18,7 @@ public:
     QIcon m_hIcon;
     CComboBox m_readerCombo;
     CButton m_tokenInfoButton;
+    CButton m_certificatesButton;
     CEdit m_atrEdit;
     CEdit m_driverPathEdit;
     CEdit m_cardDriversEdit;
@@ -37,6 +38,7 @@ public:
     void OnReaderChanged();
     void OnDriverChanged();
     void OnTokenInfo();
+    void OnCertificates();
     void OnTest();
     void OnSysCommand(unsigned id, intptr_t param);
 

@@ -7,6 +7,7 @@ constexpr int IDD_LUMIDOR_DIALOG = 102;
 constexpr int IDD_START_TEST = 324;
 constexpr int IDR_MAINFRAME = 325;
 constexpr int IDD_TOKEN_INFO = 1006;
+constexpr int IDD_CERTIFICATES = 1030;
 
 // Main window.
 constexpr int IDC_READER_COMBO = 1000;
@@ -19,6 +20,7 @@ constexpr int IDC_DRIVER_VERSION = 1022;
 constexpr int IDC_MESSAGE_LIST = 1023;
 constexpr int IDC_TEST = 1024;
 constexpr int IDC_DRIVER_COMBO = 1026;
+constexpr int IDC_CERTIFICATES = 1028;
 
 // PIN dialog.
 constexpr int IDC_PIN = 1025;
@@ -36,6 +38,10 @@ constexpr int IDC_TOKEN_TOTAL_PUBLIC = 1017;
 constexpr int IDC_TOKEN_FREE_PUBLIC = 1018;
 constexpr int IDC_TOKEN_TOTAL_PRIVATE = 1019;
 constexpr int IDC_TOKEN_FREE_PRIVATE = 1020;
+
+// Certificates dialog.
+constexpr int IDC_CERTIFICATE_LIST = 1031;
+constexpr int IDC_CERTIFICATE_DETAILS = 1032;
 
 // The about entry of the window's menu.
 constexpr unsigned IDM_ABOUTBOX = 0x0010;

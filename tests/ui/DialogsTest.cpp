@@ -5,14 +5,19 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
+#include <array>
+#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "UiTest.h"
 #include "ui/AboutDlg.h"
+#include "ui/Certificates.h"
 #include "ui/PinDialog.h"
 #include "ui/TokenInfo.h"
 #include "ui/framework/DialogTemplate.h"
@@ -35,20 +40,26 @@ TEST(DialogTemplateTest, ParsesDialogsFontsAndControls) {
         "dialog\t7\t100\t50\tcaption,sizing\tTitolo\n"
         "font\t9\tSans\n"
         "control\tlabel\t-1\t1\t2\t30\t8\tright,sunken\t a \"b\" \n"
-        "control\tedit\t1003\t4\t5\t6\t14\treadonly,border\t\n");
+        "control\tedit\t1003\t4\t5\t6\t14\treadonly,border\t\n"
+        "control\ttable\t1004\t1\t1\t90\t40\tvscroll,border\tA|B c|\n"
+        "control\tedit\t1005\t1\t50\t90\t40\treadonly,multiline\t\n");
     ASSERT_EQ(templates.size(), 1u);
     const DialogTemplate& dialog = templates.at(7);
     EXPECT_EQ(dialog.title, "Titolo");
     EXPECT_EQ(dialog.styles, unsigned(kStyleCaption | kStyleSizing));
     EXPECT_EQ(dialog.fontPoints, 9);
     EXPECT_EQ(dialog.fontFamily, "Sans");
-    ASSERT_EQ(dialog.controls.size(), 2u);
+    ASSERT_EQ(dialog.controls.size(), 4u);
     EXPECT_EQ(dialog.controls[0].text, " a \"b\" ");
     EXPECT_EQ(dialog.controls[0].styles, unsigned(kStyleRight | kStyleSunken));
     EXPECT_EQ(dialog.controls[1].kind, ControlKind::Edit);
     EXPECT_EQ(dialog.controls[1].id, 1003);
     EXPECT_EQ(dialog.controls[1].height, 14);
     EXPECT_EQ(dialog.controls[1].text, "");
+    EXPECT_EQ(dialog.controls[2].kind, ControlKind::Table);
+    EXPECT_EQ(dialog.controls[2].styles, unsigned(kStyleVScroll | kStyleBorder));
+    EXPECT_EQ(dialog.controls[2].text, "A|B c|");
+    EXPECT_EQ(dialog.controls[3].styles, unsigned(kStyleReadOnly | kStyleMultiline));
 }
 
 TEST(DialogTemplateTest, RejectsFaultyLinesNamingTheLine) {
@@ -75,7 +86,8 @@ TEST(DialogTemplateTest, RejectsFaultyLinesNamingTheLine) {
 }
 
 TEST(DialogTemplateTest, TheProgramsTemplatesAreThere) {
-    for (int id : {IDD_ABOUTBOX, IDD_LUMIDOR_DIALOG, IDD_START_TEST, IDD_TOKEN_INFO}) {
+    for (int id :
+         {IDD_ABOUTBOX, IDD_LUMIDOR_DIALOG, IDD_START_TEST, IDD_TOKEN_INFO, IDD_CERTIFICATES}) {
         EXPECT_NE(FindDialogTemplate(id), nullptr) << id;
     }
     EXPECT_EQ(FindDialogTemplate(999), nullptr);
@@ -118,6 +130,29 @@ TEST_F(DialogsTest, ComboBoxBehavesLikeItsWindowsModel) {
     EXPECT_EQ(combo.GetWindowText(), "");
     combo.ResetContent();
     EXPECT_EQ(combo.GetCount(), 0);
+}
+
+TEST_F(DialogsTest, TableInsertsRowsWhereAskedAndSelectsOnlyWhenTold) {
+    QTreeWidget tree;
+    tree.setColumnCount(2);
+    CListCtrl table;
+    table.Attach(&tree);
+    EXPECT_EQ(table.InsertItem(-1, "b"), 0);
+    EXPECT_EQ(table.InsertItem(0, "a"), 0);
+    EXPECT_EQ(table.InsertItem(7, "c"), 2) << "past the end: at the end";
+    EXPECT_TRUE(table.SetItemText(1, 1, "b2"));
+    EXPECT_FALSE(table.SetItemText(1, 2, "x")) << "no third column";
+    EXPECT_FALSE(table.SetItemText(3, 0, "x")) << "no fourth row";
+    EXPECT_EQ(table.GetItemText(0, 0) + table.GetItemText(1, 0) + table.GetItemText(1, 1) +
+                  table.GetItemText(2, 0),
+              "abb2c");
+    EXPECT_EQ(table.GetSelectedItem(), -1) << "adding rows selects nothing";
+    table.SelectItem(2);
+    EXPECT_EQ(table.GetSelectedItem(), 2);
+    table.SelectItem(3);
+    EXPECT_EQ(table.GetSelectedItem(), -1);
+    table.DeleteAllItems();
+    EXPECT_EQ(table.GetItemCount(), 0);
 }
 
 // ---- About box ----
@@ -354,6 +389,176 @@ TEST_F(DialogsTest, TokenInformationNeverReadShowsBlanksAndZeros) {
     EXPECT_EQ(info.DoModal(), IDCANCEL);
     EXPECT_EQ(shown, (std::vector<std::string>{" ", " ", " ", " ", " 0", " 0", " 0", " 0 Bytes",
                                                " 0 Bytes", " 0 Bytes", " 0 Bytes"}));
+}
+
+// ---- Certificates ----
+
+// Noon UTC, so that the local date is the same wherever the test runs.
+constexpr std::time_t k10Jan2023 = 1673352000;
+constexpr std::time_t k15Mar2024 = 1710504000;
+constexpr std::time_t k20May2026 = 1779278400;
+constexpr std::time_t k1Feb2036 = 2085480000;
+constexpr std::time_t k31Dec2050 = 2556100800;
+
+TokenCertificate Certificate(const std::string& label, const std::string& id, bool privateKey,
+                             CertificateState state, const std::string& holder, std::time_t from,
+                             std::time_t until) {
+    TokenCertificate certificate;
+    certificate.label = label;
+    certificate.id = id;
+    certificate.hasPrivateKey = privateKey;
+    certificate.content.state = state;
+    if (state != CertificateState::Unreadable) {
+        certificate.content.subjectCommonName = holder;
+        certificate.content.issuerCommonName = "CA di prova";
+        certificate.content.validFrom = from;
+        certificate.content.validUntil = until;
+        certificate.content.serialNumber = "0A1B2C";
+        certificate.content.sha256Fingerprint =
+            "5E:88:48:98:DA:28:04:71:51:D0:E5:6F:8D:C6:29:27:"
+            "73:60:3D:0D:6A:AB:BD:D6:2A:11:EF:72:1D:15:42:D8";
+    } else {
+        certificate.content.problem = "not DER";
+    }
+    return certificate;
+}
+
+std::vector<TokenCertificate> TokenWithFourCertificates() {
+    TokenCertificate signing = Certificate("Firma", "01", true, CertificateState::Valid,
+                                           "Mario Rossi", k15Mar2024, k1Feb2036);
+    signing.content.subjectOrganization = "Comune di Prova";
+    signing.content.keyUsage = "firma digitale, non ripudio";
+    return {signing,
+            Certificate("Firma 2020", "02", true, CertificateState::Expired, "Mario Rossi",
+                        k10Jan2023, k15Mar2024),
+            Certificate("Futuro", "03", false, CertificateState::NotYetValid, "Anna Bianchi",
+                        k20May2026 + 365 * 86400, k31Dec2050),
+            Certificate("Autenticazione", "04", true, CertificateState::Unreadable, "", 0, 0)};
+}
+
+const char* const kSigningDetails =
+    "Etichetta: Firma\n"
+    "ID: 01\n"
+    "Titolare: Mario Rossi\n"
+    "Organizzazione: Comune di Prova\n"
+    "Emittente: CA di prova\n"
+    "Valido dal: 15/03/2024\n"
+    "Valido fino al: 01/02/2036\n"
+    "Utilizzo chiave: firma digitale, non ripudio\n"
+    "Chiave privata sul token: sì\n"
+    "Stato: valido\n"
+    "Numero di serie: 0A1B2C\n"
+    "Impronta SHA-256: 5E:88:48:98:DA:28:04:71:51:D0:E5:6F:8D:C6:29:27:"
+    "73:60:3D:0D:6A:AB:BD:D6:2A:11:EF:72:1D:15:42:D8";
+
+struct ShownCertificates {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<bool> marked;
+    int selected = -1;
+    std::string details;
+};
+
+ShownCertificates ReadCertificatesDialog(CCertificates& dialog) {
+    ShownCertificates shown;
+    auto* tree = qobject_cast<QTreeWidget*>(dialog.GetDlgItem(IDC_CERTIFICATE_LIST));
+    for (int item = 0; item < dialog.m_list.GetItemCount(); ++item) {
+        std::vector<std::string> row;
+        for (int column = 0; column < 4; ++column) {
+            row.push_back(dialog.m_list.GetItemText(item, column));
+        }
+        shown.rows.push_back(row);
+        QTreeWidgetItem* widgetItem = tree->topLevelItem(item);
+        bool warningSign = !widgetItem->icon(3).isNull();  // before the state
+        bool coloured = widgetItem->foreground(0).style() != Qt::NoBrush;
+        EXPECT_EQ(warningSign, coloured) << "row " << item << ": sign and colour go together";
+        shown.marked.push_back(warningSign);
+    }
+    shown.selected = dialog.m_list.GetSelectedItem();
+    shown.details = Text(dialog, IDC_CERTIFICATE_DETAILS);
+    return shown;
+}
+
+void ClickRow(CDialogEx& dialog, int row) {
+    auto* tree = qobject_cast<QTreeWidget*>(dialog.GetDlgItem(IDC_CERTIFICATE_LIST));
+    QRect place = tree->visualItemRect(tree->topLevelItem(row));
+    ASSERT_TRUE(place.isValid()) << "row " << row << " is not in view";
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, place.center());
+}
+
+TEST_F(DialogsTest, CertificatesListsEveryCertificateMarksTheFaultyOnesAndDetailsTheSelected) {
+    std::vector<ShownCertificates> shown;
+    ModalScript script([&](CDialogEx& dialog) {
+        auto& certificates = static_cast<CCertificates&>(dialog);
+        shown.push_back(ReadCertificatesDialog(certificates));
+        SaveScreenshot(dialog.GetWidget(), "certificates-dialog");
+        for (int row : {2, 3}) {
+            ClickRow(dialog, row);
+            shown.push_back(ReadCertificatesDialog(certificates));
+        }
+        Click(dialog, IDOK);
+    });
+    CCertificates dialog;
+    dialog.m_certificates = TokenWithFourCertificates();
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    ASSERT_EQ(shown.size(), 3u);
+
+    const std::vector<std::vector<std::string>> rows = {
+        {"Mario Rossi", "CA di prova", "01/02/2036", "valido"},
+        {"Mario Rossi", "CA di prova", "15/03/2024", "scaduto"},
+        {"Anna Bianchi", "CA di prova", "31/12/2050", "non ancora valido"},
+        {"Autenticazione", "-", "-", "non leggibile"},
+    };
+    EXPECT_EQ(shown[0].rows, rows);
+    EXPECT_EQ(shown[0].marked, (std::vector<bool>{false, true, true, true}));
+    EXPECT_EQ(shown[0].selected, 0);
+    EXPECT_EQ(shown[0].details, kSigningDetails);
+
+    EXPECT_EQ(shown[1].selected, 2);
+    EXPECT_EQ(shown[1].details,
+              "Etichetta: Futuro\nID: 03\nTitolare: Anna Bianchi\nOrganizzazione: -\n"
+              "Emittente: CA di prova\nValido dal: 20/05/2027\nValido fino al: 31/12/2050\n"
+              "Utilizzo chiave: -\nChiave privata sul token: no\nStato: non ancora valido\n"
+              "Numero di serie: 0A1B2C\nImpronta SHA-256: 5E:88:48:98:DA:28:04:71:51:D0:E5:6F:"
+              "8D:C6:29:27:73:60:3D:0D:6A:AB:BD:D6:2A:11:EF:72:1D:15:42:D8");
+    EXPECT_EQ(shown[2].selected, 3);
+    EXPECT_EQ(shown[2].details,
+              "Etichetta: Autenticazione\nID: 04\nChiave privata sul token: sì\n"
+              "Stato: non leggibile");
+    EXPECT_EQ(shown[2].rows, rows) << "choosing a row changes no row";
+}
+
+TEST_F(DialogsTest, CertificatesOfATokenWithoutAnySaySo) {
+    ShownCertificates shown;
+    bool detailsReadOnly = false;
+    ModalScript script([&](CDialogEx& dialog) {
+        shown = ReadCertificatesDialog(static_cast<CCertificates&>(dialog));
+        detailsReadOnly =
+            qobject_cast<QPlainTextEdit*>(dialog.GetDlgItem(IDC_CERTIFICATE_DETAILS))->isReadOnly();
+        SaveScreenshot(dialog.GetWidget(), "certificates-dialog-empty");
+        PressKey(dialog, Qt::Key_Escape);
+    });
+    CCertificates dialog;
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_TRUE(shown.rows.empty());
+    EXPECT_EQ(shown.selected, -1);
+    EXPECT_EQ(shown.details, "Nessun certificato sul token");
+    EXPECT_TRUE(detailsReadOnly);
+}
+
+TEST(CertificateRowTest, AHolderWithoutCommonNameIsNamedByLabelThenIdThenADash) {
+    TokenCertificate readable =
+        Certificate("Etichetta", "0A", true, CertificateState::Valid, "", k15Mar2024, k1Feb2036);
+    readable.content.issuerCommonName.clear();
+    const std::vector<std::pair<TokenCertificate, std::array<std::string, 4>>> cases = {
+        {readable, {"Etichetta", "-", "01/02/2036", "valido"}},
+        {Certificate("", "0B", false, CertificateState::Unreadable, "", 0, 0),
+         {"0B", "-", "-", "non leggibile"}},
+        {Certificate("", "", false, CertificateState::Unreadable, "", 0, 0),
+         {"-", "-", "-", "non leggibile"}},
+    };
+    for (const auto& [certificate, row] : cases) {
+        EXPECT_EQ(CertificateRow(certificate), row) << row[0];
+    }
 }
 
 }  // namespace

@@ -19,9 +19,11 @@
 #include "platform/ModuleLoader.h"
 #include "support/SoftHsm.h"
 #include "support/TempDir.h"
+#include "support/TestCertificates.h"
 #include "support/rig/FakePcsc.h"
 #include "support/rig/VirtualCard.h"
 #include "testmodule/ScriptedModule.h"
+#include "ui/Certificates.h"
 #include "ui/LumidorDlg.h"
 #include "ui/TokenInfo.h"
 #include "ui/resource.h"
@@ -64,8 +66,11 @@ protected:
         return items;
     }
 
+    // The three buttons that work on the checked token are enabled together.
     bool ButtonsEnabled() const {
         EXPECT_EQ(window->m_tokenInfoButton.IsWindowEnabled(),
+                  window->m_testButton.IsWindowEnabled());
+        EXPECT_EQ(window->m_certificatesButton.IsWindowEnabled(),
                   window->m_testButton.IsWindowEnabled());
         return window->m_testButton.IsWindowEnabled();
     }
@@ -230,6 +235,45 @@ TEST_F(RigWindowTest, TokenInformationShowsWhatTheLastCheckOrTestRead) {
     Click(*window, IDC_TEST);
     EXPECT_EQ(Lines().back(), "Smart card testata con successo");
     EXPECT_EQ(TokenLabelShown(), " Seconda");
+}
+
+TEST_F(RigWindowTest, CertificatesShowsTheCertificatesTheCheckRead) {
+    TestCertificates set(dir.path() + "/certificates");
+    const TestCertificate& valid = set.Get("valid");
+    const TestCertificate& expired = set.Get("expired");
+    moduleA.SetScript("slot=1|1|" + RigReaderName(1) + "\nkey=Firma|\\xa1\\x01|0|0\n" +
+                      // The private key is hidden until login: the public one pairs it.
+                      "public_key=\\xa1\\x01|" + valid.publicKeyPem + "\n" +
+                      "certificate=Firma|\\xa1\\x01|" + valid.certificateDer + "\n" +
+                      "certificate=Vecchia|\\xa1\\x02|" + expired.certificateDer + "\n");
+    VirtualCard card(1, kKnownAtr);
+    Open(Catalogue(kKnownAtr, moduleA.path()));
+    ASSERT_TRUE(ButtonsEnabled());
+
+    std::vector<std::vector<std::string>> rows;
+    std::string details;
+    ModalScript script([&](CDialogEx& dialog) {
+        auto& certificates = static_cast<CCertificates&>(dialog);
+        for (int item = 0; item < certificates.m_list.GetItemCount(); ++item) {
+            rows.push_back({certificates.m_list.GetItemText(item, 0),
+                            certificates.m_list.GetItemText(item, 2),
+                            certificates.m_list.GetItemText(item, 3)});
+        }
+        details = Text(dialog, IDC_CERTIFICATE_DETAILS);
+        Click(dialog, IDOK);
+    });
+    Click(*window, IDC_CERTIFICATES);
+    EXPECT_EQ(script.Runs(), 1);
+    EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{
+                        {"Mario Rossi", LocalDate(valid.validUntil), "valido"},
+                        {"Anna Scaduta", LocalDate(expired.validUntil), "scaduto"}}));
+    EXPECT_EQ(details.rfind("Etichetta: Firma\nID: A101\nTitolare: Mario Rossi\n"
+                            "Organizzazione: Lumidor Test\nEmittente: Lumidor Test CA\n",
+                            0),
+              0u)
+        << details;
+    EXPECT_NE(details.find("Chiave privata sul token: sì\nStato: valido\n"), std::string::npos)
+        << details;
 }
 
 TEST_F(RigWindowTest, PinDialogWarnsWhenTheLastCheckSawTheFinalTry) {

@@ -2,13 +2,17 @@
 
 #include <string.h>  // explicit_bzero
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QStyle>
 #include <QThread>
+#include <QTreeWidget>
 
 #include "platform/Wipe.h"
 
@@ -30,6 +34,8 @@ void CWnd::SetWindowText(const std::string& text) {
         label->setText(ToQ(text));
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         edit->setText(ToQ(text));
+    } else if (auto* multiline = qobject_cast<QPlainTextEdit*>(widget)) {
+        multiline->setPlainText(ToQ(text));
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         button->setText(ToQ(text));
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
@@ -47,6 +53,8 @@ std::string CWnd::GetWindowText() const {
         return FromQ(label->text());
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         return FromQ(edit->text());
+    } else if (auto* multiline = qobject_cast<QPlainTextEdit*>(widget)) {
+        return FromQ(multiline->toPlainText());
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         return FromQ(button->text());
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
@@ -218,5 +226,83 @@ void CListBox::ShowPendingLines() {
     }
     for (const std::string& line : lines) {
         AddString(line);
+    }
+}
+
+QTreeWidget* CListCtrl::Tree() const {
+    return qobject_cast<QTreeWidget*>(m_widget.data());
+}
+
+void CListCtrl::DeleteAllItems() {
+    if (QTreeWidget* tree = Tree()) {
+        tree->clear();
+    }
+}
+
+int CListCtrl::InsertItem(int index, const std::string& text) {
+    QTreeWidget* tree = Tree();
+    if (tree == nullptr) {
+        return -1;
+    }
+    if (index < 0 || index > tree->topLevelItemCount()) {
+        index = tree->topLevelItemCount();
+    }
+    auto* item = new QTreeWidgetItem(QStringList{ToQ(text)});
+    tree->insertTopLevelItem(index, item);
+    return index;
+}
+
+bool CListCtrl::SetItemText(int item, int subItem, const std::string& text) {
+    QTreeWidget* tree = Tree();
+    QTreeWidgetItem* row = tree ? tree->topLevelItem(item) : nullptr;
+    if (row == nullptr || subItem < 0 || subItem >= tree->columnCount()) {
+        return false;
+    }
+    row->setText(subItem, ToQ(text));
+    return true;
+}
+
+std::string CListCtrl::GetItemText(int item, int subItem) const {
+    QTreeWidget* tree = Tree();
+    QTreeWidgetItem* row = tree ? tree->topLevelItem(item) : nullptr;
+    return row ? FromQ(row->text(subItem)) : std::string();
+}
+
+int CListCtrl::GetItemCount() const {
+    QTreeWidget* tree = Tree();
+    return tree ? tree->topLevelItemCount() : 0;
+}
+
+int CListCtrl::GetSelectedItem() const {
+    QTreeWidget* tree = Tree();
+    if (tree == nullptr) {
+        return -1;
+    }
+    const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+    return selected.isEmpty() ? -1 : tree->indexOfTopLevelItem(selected.first());
+}
+
+void CListCtrl::SelectItem(int item) {
+    QTreeWidget* tree = Tree();
+    if (tree == nullptr) {
+        return;
+    }
+    if (QTreeWidgetItem* row = tree->topLevelItem(item)) {
+        tree->setCurrentItem(row);
+        tree->scrollToItem(row);
+    } else {
+        tree->clearSelection();
+    }
+}
+
+void CListCtrl::MarkItem(int item, int signColumn) {
+    QTreeWidget* tree = Tree();
+    QTreeWidgetItem* row = tree ? tree->topLevelItem(item) : nullptr;
+    if (row == nullptr) {
+        return;
+    }
+    row->setIcon(signColumn, QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    for (int column = 0; column < tree->columnCount(); ++column) {
+        row->setForeground(column, QColor(0xb0, 0x00, 0x00));
     }
 }

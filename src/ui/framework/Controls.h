@@ -11,6 +11,7 @@
 class QComboBox;
 class QLineEdit;
 class QListWidget;
+class QTreeWidget;
 
 // Wrappers over the Qt widgets that a dialog template creates. Texts are UTF-8 byte strings.
 // A wrapper is bound to its widget by the dialog's data exchange (DDX_Control); until then,
@@ -86,4 +87,27 @@ private:
 
     std::mutex m_pendingLock;
     std::vector<std::string> m_pendingLines;
+};
+
+// A report-style list: rows of texts under the column headers of its template, one row
+// selected at a time. Adding rows never changes the selection.
+class CListCtrl : public CWnd {
+public:
+    void DeleteAllItems();
+    // Inserts a row at `index` (the end when out of range) with `text` in its first column;
+    // its position, or -1.
+    int InsertItem(int index, const std::string& text);
+    bool SetItemText(int item, int subItem, const std::string& text);
+    std::string GetItemText(int item, int subItem) const;
+    int GetItemCount() const;
+    // The selected row, or -1.
+    int GetSelectedItem() const;
+    // Selects row `item` (none when out of range) and scrolls it into view.
+    void SelectItem(int item);
+    // Shows row `item` as one that needs the user's attention: its texts in dark red and a
+    // warning sign before the text of column `signColumn`.
+    void MarkItem(int item, int signColumn);
+
+private:
+    QTreeWidget* Tree() const;
 };

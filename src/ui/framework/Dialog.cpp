@@ -11,13 +11,16 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QTreeWidget>
 #include <stdexcept>
 
 #include "ui/framework/BusyWork.h"
@@ -48,6 +51,50 @@ BaseUnits MeasureBaseUnits(const QFont& font) {
     int width = metrics.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(width / 26 + 1) / 2, metrics.height()};
+}
+
+// As on Windows, a read-only field has the window's background.
+void ShowAsReadOnly(QWidget* edit) {
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    edit->setPalette(palette);
+}
+
+QWidget* MultilineEdit(const ControlTemplate& control, QWidget* parent) {
+    auto* edit = new QPlainTextEdit(parent);
+    edit->setFrameShape((control.styles & kStyleBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
+    edit->setVerticalScrollBarPolicy((control.styles & kStyleVScroll) ? Qt::ScrollBarAsNeeded
+                                                                      : Qt::ScrollBarAlwaysOff);
+    // Long words (a fingerprint) break at the edge rather than hide behind it.
+    edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    if (control.styles & kStyleReadOnly) {
+        edit->setReadOnly(true);
+        ShowAsReadOnly(edit);
+    }
+    return edit;
+}
+
+// Rows selected whole, one at a time, without the tree's branch indentation; each column as
+// wide as its widest text, the last one filling what is left.
+QTreeWidget* Table(const ControlTemplate& control, QWidget* parent) {
+    auto* table = new QTreeWidget(parent);
+    table->setHeaderLabels(ToQ(control.text).split(QLatin1Char('|')));
+    table->setRootIsDecorated(false);
+    table->setItemsExpandable(false);
+    table->setUniformRowHeights(true);
+    // Signs as tall as the text, so that a marked row is no taller than the others.
+    const int side = table->fontMetrics().height();
+    table->setIconSize(QSize(side, side));
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Some room between the columns, which fit their texts exactly otherwise.
+    table->setStyleSheet(QStringLiteral("QTreeView::item { padding: 1px 8px 1px 2px; }"));
+    table->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->header()->setStretchLastSection(true);
+    table->setVerticalScrollBarPolicy((control.styles & kStyleVScroll) ? Qt::ScrollBarAsNeeded
+                                                                       : Qt::ScrollBarAlwaysOff);
+    table->setFrameShape((control.styles & kStyleBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
+    return table;
 }
 
 }  // namespace
@@ -236,14 +283,15 @@ bool CDialogEx::Build(QWidget* owner) {
                 break;
             }
             case ControlKind::Edit: {
+                if (control.styles & kStyleMultiline) {
+                    created = MultilineEdit(control, widget);
+                    break;
+                }
                 auto* edit = new QLineEdit(widget);
                 edit->setFrame((control.styles & kStyleBorder) != 0);
                 if (control.styles & kStyleReadOnly) {
                     edit->setReadOnly(true);
-                    // As on Windows, a read-only field has the window's background.
-                    QPalette palette = edit->palette();
-                    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
-                    edit->setPalette(palette);
+                    ShowAsReadOnly(edit);
                 }
                 if (control.styles & kStylePassword) {
                     edit->setEchoMode(QLineEdit::Password);
@@ -280,6 +328,14 @@ bool CDialogEx::Build(QWidget* owner) {
                 list->setFrameShape((control.styles & kStyleBorder) ? QFrame::StyledPanel
                                                                     : QFrame::NoFrame);
                 created = list;
+                break;
+            }
+            case ControlKind::Table: {
+                auto* table = Table(control, widget);
+                const int id = control.id;
+                QObject::connect(table, &QTreeWidget::itemSelectionChanged, widget,
+                                 [this, id] { OnCommand(Notification::ItemChanged, id); });
+                created = table;
                 break;
             }
             case ControlKind::Button: {

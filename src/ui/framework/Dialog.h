@@ -24,7 +24,8 @@ constexpr unsigned SC_CLOSE = 0xF060;
 
 // ---- Message maps: static tables that route control notifications to member handlers ----
 
-enum class Notification { End, Clicked, SelChange, SysCommand };
+// ItemChanged: the selected row of a table changed (by the user or the program).
+enum class Notification { End, Clicked, SelChange, ItemChanged, SysCommand };
 
 using CommandHandler = void (CDialogEx::*)();
 using SysCommandHandler = void (CDialogEx::*)(unsigned id, intptr_t param);
@@ -58,6 +59,8 @@ protected:                                        \
     {Notification::Clicked, id, static_cast<CommandHandler>(handler), nullptr},
 #define ON_CBN_SELCHANGE(id, handler) \
     {Notification::SelChange, id, static_cast<CommandHandler>(handler), nullptr},
+#define ON_LVN_ITEMCHANGED(id, handler) \
+    {Notification::ItemChanged, id, static_cast<CommandHandler>(handler), nullptr},
 #define ON_WM_SYSCOMMAND()                 \
     {Notification::SysCommand, 0, nullptr, \
      static_cast<SysCommandHandler>(&ThisClass::OnSysCommand)},

@@ -51,6 +51,7 @@ unsigned Styles(const std::string& field, int lineNumber) {
         {"password", kStylePassword},       {"border", kStyleBorder},
         {"dropdown", kStyleDropDown},       {"vscroll", kStyleVScroll},
         {"noselect", kStyleNoSelect},       {"default", kStyleDefault},
+        {"multiline", kStyleMultiline},
     };
     if (field == "-") {
         return 0;
@@ -81,10 +82,10 @@ unsigned Styles(const std::string& field, int lineNumber) {
 
 ControlKind Kind(const std::string& field, int lineNumber) {
     static const std::pair<const char*, ControlKind> kinds[] = {
-        {"label", ControlKind::Label}, {"group", ControlKind::Group},
-        {"edit", ControlKind::Edit},   {"combo", ControlKind::Combo},
-        {"list", ControlKind::List},   {"button", ControlKind::Button},
-        {"icon", ControlKind::Icon},
+        {"label", ControlKind::Label},   {"group", ControlKind::Group},
+        {"edit", ControlKind::Edit},     {"combo", ControlKind::Combo},
+        {"list", ControlKind::List},     {"table", ControlKind::Table},
+        {"button", ControlKind::Button}, {"icon", ControlKind::Icon},
     };
     for (const auto& [name, kind] : kinds) {
         if (field == name) {

@@ -7,7 +7,9 @@
 // Dialog templates as data: what each dialog is made of, in dialog units of its font.
 // Parsed from the program's own template file (src/ui/dialogs.txt, compiled in).
 
-enum class ControlKind { Label, Group, Edit, Combo, List, Button, Icon };
+// A table is a list of rows in columns, with a header; its text names the columns, '|'
+// between them.
+enum class ControlKind { Label, Group, Edit, Combo, List, Table, Button, Icon };
 
 // Style bits that some control or dialog honours. Only the ones the program's dialogs use.
 enum Style : unsigned {
@@ -27,6 +29,7 @@ enum Style : unsigned {
     kStyleVScroll = 1u << 13,
     kStyleNoSelect = 1u << 14,
     kStyleDefault = 1u << 15,
+    kStyleMultiline = 1u << 16,
 };
 
 struct ControlTemplate {
