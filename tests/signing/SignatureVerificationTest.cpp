@@ -1,0 +1,177 @@
+// Each signature of the test is checked against its key's public half: the scriptable module
+// with real key material, public keys and certificates made at test time.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "modules/ModuleTestSupport.h"
+#include "support/TestCertificates.h"
+#include "support/rig/FakePcsc.h"
+#include "testmodule/ScriptedModule.h"
+
+namespace {
+
+const std::string kPassed = "Smart card testata con successo";
+const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
+const std::string kNoPublicHalf =
+    "The signature of key 'K1' could not be verified: the token holds no public key or "
+    "certificate with its id.";
+const std::string kUnreadablePublicHalf =
+    "The signature of key 'K1' could not be verified: its public key or certificate could "
+    "not be read.";
+
+// The script's lines for a key K<n> with the given parts of test certificate `name`.
+std::string Key(const TestCertificates& set, int n, const std::string& name,
+                const std::string& parts, const std::string& label = "Firma") {
+    const TestCertificate& c = set.Get(name);
+    const std::string id = "K" + std::to_string(n);
+    std::string script = "key=" + label + "|" + id + "|" + (c.keyType == "ec" ? "3" : "0") + "|0\n";
+    if (parts.find("material") != std::string::npos)
+        script += "key_material=" + id + "|" + c.privateKeyPem + "\n";
+    if (parts.find("public") != std::string::npos)
+        script += "public_key=" + id + "|" + c.publicKeyPem + "\n";
+    if (parts.find("certificate") != std::string::npos)
+        script += "certificate=Cert|" + id + "|" + c.certificateDer + "\n";
+    return script;
+}
+
+// One reader with a card and the test module as the driver in use.
+class SignatureVerificationTest : public ManagerTest {
+protected:
+    void SetUp() override {
+        ManagerTest::SetUp();
+        pcsc.readers = {"Reader A"};
+        pcsc.states["Reader A"] = SCARD_STATE_PRESENT;
+        pcsc.atrs["Reader A"] = {0x3B, 0x02, 0x14, 0x50};
+        ASSERT_EQ(manager->UpdateReaders(), 0u);
+        status.lines.clear();
+        module = std::make_unique<ScriptedModule>(dir.path(), "mod.so");
+        manager->m_driverInUse = "./mod.so";
+        certificates = std::make_unique<TestCertificates>(dir.path() + "/certificates");
+    }
+
+    FakePcsc pcsc;
+    std::unique_ptr<TestCertificates> certificates;
+    std::unique_ptr<ScriptedModule> module;
+};
+
+struct VerificationCase {
+    const char* what;
+    std::string (*script)(const TestCertificates&);
+    uint32_t result;
+    std::vector<std::string> lines;
+    std::string record;  // the log record that tells how the key's signature was judged
+    uint32_t recordCode;
+};
+
+void PrintTo(const VerificationCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class SignatureVerificationCaseTest : public SignatureVerificationTest,
+                                      public ::testing::WithParamInterface<VerificationCase> {};
+
+TEST_P(SignatureVerificationCaseTest, JudgesEachSignatureByItsPublicHalf) {
+    const VerificationCase& c = GetParam();
+    module->SetScript(c.script(*certificates));
+    EXPECT_EQ(manager->TestCard(0, "123456"), c.result);
+    EXPECT_EQ(status.lines, c.lines);
+    EXPECT_EQ(module->Count("sessions.open"), 0);
+    const std::vector<LoggedRecord> records = RecordsWithText(FinishLog(), c.record);
+    ASSERT_EQ(records.size(), 1u) << c.record;
+    EXPECT_EQ(records[0].code, c.recordCode);
+}
+
+const std::string kSigned = "La credenziale 'K1' (Firma) ha firmato correttamente";
+
+INSTANTIATE_TEST_SUITE_P(
+    Halves, SignatureVerificationCaseTest,
+    ::testing::Values(
+        VerificationCase{
+            "RsaKeyWithItsPublicKey",
+            [](const TestCertificates& set) { return Key(set, 1, "valid", "material,public"); },
+            0,
+            {"Trovata 1 chiave privata", kSigned, kPassed},
+            "The signature of key 'K1' verifies with its public key.",
+            0},
+        VerificationCase{"RsaKeyWithItsCertificateOnly",
+                         [](const TestCertificates& set) {
+                             return Key(set, 1, "valid", "material,certificate");
+                         },
+                         0,
+                         {"Trovata 1 chiave privata", kSigned, kPassed},
+                         "The signature of key 'K1' verifies with its certificate.",
+                         0},
+        VerificationCase{"EcKeyWithItsPublicKey",
+                         [](const TestCertificates& set) {
+                             return Key(set, 1, "ec", "material,public,certificate");
+                         },
+                         0,
+                         {"Trovata 1 chiave privata", kSigned, kPassed},
+                         "The signature of key 'K1' verifies with its public key.",
+                         0},
+        VerificationCase{"SignatureThatDoesNotVerify",
+                         [](const TestCertificates& set) { return Key(set, 1, "valid", "public"); },
+                         0xC0,
+                         {"Trovata 1 chiave privata",
+                          "La firma della credenziale 'K1' (Firma) non e' valida", kFailed},
+                         "La firma della credenziale 'K1' (Firma) non e' valida",
+                         0xC0},
+        VerificationCase{
+            "SignatureThatDoesNotVerifyWithoutLabel",
+            [](const TestCertificates& set) { return Key(set, 1, "valid", "certificate", ""); },
+            0xC0,
+            {"Trovata 1 chiave privata", "La firma della credenziale 'K1' non e' valida", kFailed},
+            "La firma della credenziale 'K1' non e' valida",
+            0xC0},
+        // Signed with another key's private half: as wrong as bytes that are no signature.
+        VerificationCase{"SignatureOfAnotherKey",
+                         [](const TestCertificates& set) {
+                             return Key(set, 1, "valid", "material") + "public_key=K1|" +
+                                    set.Get("expired").publicKeyPem + "\n";
+                         },
+                         0xC0,
+                         {"Trovata 1 chiave privata",
+                          "La firma della credenziale 'K1' (Firma) non e' valida", kFailed},
+                         "La firma della credenziale 'K1' (Firma) non e' valida",
+                         0xC0},
+        VerificationCase{
+            "NoPublicHalf",
+            [](const TestCertificates& set) { return Key(set, 1, "valid", "material"); },
+            0,
+            {"Trovata 1 chiave privata", kSigned, kPassed},
+            kNoPublicHalf,
+            0},
+        VerificationCase{"CertificateThatIsNoCertificate",
+                         [](const TestCertificates& set) {
+                             return Key(set, 1, "valid", "material") + "certificate=Cert|K1|" +
+                                    set.Get("valid").privateKeyPem + "\n";
+                         },
+                         0,
+                         {"Trovata 1 chiave privata", kSigned, kPassed},
+                         kUnreadablePublicHalf,
+                         0}),
+    [](const ::testing::TestParamInfo<VerificationCase>& info) {
+        return std::string(info.param.what);
+    });
+
+// The verdict stays the last key's, as for every other failure of a key.
+TEST_F(SignatureVerificationTest, AWrongSignatureCountsLikeAnyFailureOfItsKey) {
+    module->SetScript(Key(*certificates, 1, "valid", "material,public") +
+                      Key(*certificates, 2, "expiring", "public", "B"));
+    EXPECT_EQ(manager->TestCard(0, "123456"), 0xC0u);
+    EXPECT_EQ(status.lines, (std::vector<std::string>{
+                                "Trovate 2 chiavi private", kSigned,
+                                "La firma della credenziale 'K2' (B) non e' valida", kFailed}));
+
+    status.lines.clear();
+    module->SetScript(Key(*certificates, 1, "expiring", "public", "B") +
+                      Key(*certificates, 2, "valid", "material,public"));
+    EXPECT_EQ(manager->TestCard(0, "123456"), 0u);
+    EXPECT_EQ(status.lines.back(), kPassed);
+}
+
+}  // namespace
