@@ -6,12 +6,16 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "crypto/Certificate.h"
 #include "modules/ModuleTestSupport.h"
 #include "support/Command.h"
+#include "support/CountOccurrences.h"
 #include "support/SoftHsm.h"
+#include "support/TestCertificates.h"
 #include "support/rig/VirtualCard.h"
 #include "testmodule/ScriptedModule.h"
 
@@ -107,7 +111,10 @@ TEST_F(SoftHsmSigningTest, BothKeysSignWithTheRightPin) {
                             "La credenziale 'K2' (Firma EC) ha firmato correttamente"}));
     EXPECT_EQ(status.lines[3], kPassed);
     EXPECT_EQ(manager->m_slotId, token->slot());
-    EXPECT_EQ(LogText().find(kRightPin), std::string::npos);
+    const std::string log = LogText();
+    EXPECT_EQ(log.find(kRightPin), std::string::npos);
+    // SoftHSM's key pairs keep their public halves beside them.
+    EXPECT_EQ(CountOccurrences(log, "verifies with its public key."), 2u);
 }
 
 TEST_F(SoftHsmSigningTest, AWrongPinIsReportedAndNeverLogged) {
@@ -155,6 +162,111 @@ TEST_F(SoftHsmSigningTest, ConsoleCheckTestsWithThePinFromStandardInput) {
         EXPECT_EQ(passed.output.find(pin), std::string::npos) << pin;
         EXPECT_EQ(refused.output.find(pin), std::string::npos) << pin;
     }
+}
+
+// A SoftHSM token with the test certificate set: each certificate with its private key, the
+// public half beside some of them, and one certificate without a key.
+class SoftHsmCertificatesTest : public SoftHsmSigningTest {
+protected:
+    void SetUp() override {
+        SoftHsmSigningTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        certificates = std::make_unique<TestCertificates>(dir.path() + "/certificates");
+        using Type = SoftHsmToken::ObjectType;
+        // "valid" and "ec" without their public halves: their signatures verify with the
+        // certificate.
+        for (const char* name : {"valid", "expired", "expiring", "notyet", "ec"}) {
+            const TestCertificate& c = certificates->Get(name);
+            token->Import(Type::kPrivateKey, c.privateKeyPem, c.idHex, name);
+            if (std::string(name) != "valid" && std::string(name) != "ec") {
+                token->Import(Type::kPublicKey, c.publicKeyPem, c.idHex, name);
+            }
+        }
+        for (const TestCertificate& c : certificates->all()) {
+            token->Import(Type::kCertificate, c.certificateDer, c.idHex, c.name);
+        }
+    }
+    const TokenCertificate& Read(const std::string& label) const {
+        for (const TokenCertificate& certificate : manager->m_certificates) {
+            if (certificate.label == label) {
+                return certificate;
+            }
+        }
+        throw std::out_of_range(label);
+    }
+    std::string Warning(const std::string& name) const {
+        const TestCertificate& c = certificates->Get(name);
+        if (name == "expired")
+            return "Attenzione: il certificato '" + c.commonName + "' e' scaduto il " +
+                   LocalDate(c.validUntil);
+        if (name == "expiring")
+            return "Attenzione: il certificato '" + c.commonName + "' scade il " +
+                   LocalDate(c.validUntil);
+        return "Attenzione: il certificato '" + c.commonName + "' sara' valido dal " +
+               LocalDate(c.validFrom);
+    }
+
+    std::unique_ptr<TestCertificates> certificates;
+};
+
+TEST_F(SoftHsmCertificatesTest, CheckWarnsAndTestVerifiesEverySignature) {
+    ASSERT_EQ(manager->UpdateReaders(), 0u);
+    const int reader = ReaderPosition(*manager, card->readerName());
+    ASSERT_GE(reader, 0);
+    manager->m_readerName = card->readerName();
+    manager->m_drivers = {SoftHsmToken::kModule};
+
+    ASSERT_EQ(manager->CheckDriver(0), 0u) << testing::PrintToString(status.lines);
+    // In the token's order, which is SoftHSM's own.
+    std::vector<std::string> warnings(status.lines.begin() + 1, status.lines.end());
+    std::vector<std::string> expected = {Warning("expired"), Warning("expiring"),
+                                         Warning("notyet")};
+    std::sort(warnings.begin(), warnings.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(warnings, expected);
+    ASSERT_EQ(manager->m_certificates.size(), 6u);
+    EXPECT_EQ(Read("valid").content.subjectCommonName, certificates->Get("valid").commonName);
+    EXPECT_EQ(Read("ec").content.state, CertificateState::Valid);
+    EXPECT_EQ(Read("expired").content.state, CertificateState::Expired);
+    EXPECT_EQ(Read("notyet").content.state, CertificateState::NotYetValid);
+    EXPECT_TRUE(Read("expired").hasPrivateKey);
+    EXPECT_FALSE(Read("nokey").hasPrivateKey);
+    // SoftHSM hides private keys until login, and "valid" has no public half to stand in.
+    EXPECT_FALSE(Read("valid").hasPrivateKey);
+
+    status.lines.clear();
+    EXPECT_EQ(manager->TestCard(reader, kRightPin), 0u);
+    // The fixture's two key pairs and the five imported keys.
+    ASSERT_EQ(status.lines.size(), 9u) << testing::PrintToString(status.lines);
+    EXPECT_EQ(status.lines.front(), "Trovate 7 chiavi private");
+    EXPECT_EQ(status.lines.back(), kPassed);
+    // Logged in, the test sees the private keys themselves.
+    ASSERT_EQ(manager->m_certificates.size(), 6u);
+    EXPECT_TRUE(Read("valid").hasPrivateKey);
+    EXPECT_FALSE(Read("nokey").hasPrivateKey);
+
+    const std::string log = LogText();
+    EXPECT_EQ(CountOccurrences(log, "verifies with its public key."), 5u);
+    EXPECT_EQ(CountOccurrences(log, "verifies with its certificate."), 2u);
+}
+
+TEST_F(SoftHsmCertificatesTest, ConsoleCheckShowsTheCertificatesAndTheirWarnings) {
+    CommandRun run = RunCheck(dir.path(), kRightPin);
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* name : {"expired", "expiring", "notyet"}) {
+        EXPECT_NE(run.output.find("\n  " + Warning(name) + "\n"), std::string::npos) << name;
+    }
+    const std::size_t section = run.output.find("\nCertificati:\n");
+    ASSERT_NE(section, std::string::npos) << run.output;
+    for (const TestCertificate& c : certificates->all()) {
+        EXPECT_NE(run.output.find("\n  " + c.commonName + "\n", section), std::string::npos)
+            << c.name;
+    }
+    EXPECT_NE(run.output.find("   Stato           scaduto\n", section), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("\n  Trovate 7 chiavi private\n"), std::string::npos);
 }
 
 }  // namespace
