@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ModuleTestSupport.h"
+#include "manager/TokenCertificates.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
 #include "support/Command.h"
@@ -129,6 +130,22 @@ TEST_F(OpenPgpCardTest, CardCheckFindsOpenScThroughTheCatalogueAndReadsTheToken)
     EXPECT_EQ(details.serialNumber, "ffff" + Lower(ReadOpenPgpCardState(state).serial));
 }
 
+// OpenSC shows the cardholder certificate with the authentication key's id; the key pair's
+// public half, readable without login, pairs them.
+TEST_F(OpenPgpCardTest, CardCheckReadsTheCardholderCertificate) {
+    ASSERT_EQ(Check(), 0u) << testing::PrintToString(status.lines);
+    ASSERT_EQ(manager->m_certificates.size(), 1u);
+    const TokenCertificate& certificate = manager->m_certificates[0];
+    EXPECT_EQ(certificate.id, "03");
+    EXPECT_TRUE(certificate.hasPrivateKey);
+    EXPECT_EQ(certificate.content.state, CertificateState::Valid);
+    EXPECT_EQ(certificate.content.subjectCommonName, "Titolare OpenPGP");
+    EXPECT_EQ(certificate.content.issuerCommonName, "Titolare OpenPGP");
+    EXPECT_EQ(certificate.content.keyUsage, "Firma digitale");
+    // A valid certificate: nothing to warn of.
+    EXPECT_EQ(status.lines.size(), 1u) << testing::PrintToString(status.lines);
+}
+
 TEST_F(OpenPgpCardTest, TokenInformationIsWhatOpenScReports) {
     ASSERT_EQ(Check(), 0u);
     std::map<std::string, std::string> shown = FirstSlotAsPkcs11ToolShowsIt();
@@ -160,6 +177,9 @@ TEST_F(OpenPgpCardTest, SignsWithTheAuthenticationKeyAndShowsTheDecryptionKey) {
     EXPECT_EQ(ReadOpenPgpCardState(state).signatureCounter, signaturesBefore);
     const std::string log = ReadFile(dir.path() + "/Lumidor.log");
     EXPECT_EQ(log.find(kRightPin), std::string::npos);
+    // The card's INTERNAL AUTHENTICATE answer checked against the key's public half.
+    EXPECT_NE(log.find("The signature of key '03' verifies with its public key."),
+              std::string::npos);
 }
 
 TEST_F(OpenPgpCardTest, EachWrongPinCostsOneTryAndTheFinalTryIsWarnedOf) {
