@@ -8,7 +8,7 @@ packages=(
   libjsoncpp-dev libpcsclite-dev libp11-kit-dev libssl-dev qt6-base-dev
   qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
-  pcscd vsmartcard-vpcd softhsm2 opensc
+  pcscd vsmartcard-vpcd softhsm2 opensc pcsc-tools
   python3 python3-cryptography openssl
   clang libclang-rt-14-dev
 )

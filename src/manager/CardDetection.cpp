@@ -2,7 +2,9 @@
 #include <cstring>
 #include <memory>
 
+#include "catalogue/SystemAtrList.h"
 #include "log/Log.h"
+#include "manager/KeyText.h"
 #include "manager/Pcsc.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
@@ -13,6 +15,7 @@ constexpr const char* kSource = "CSmartCardManager::CheckCardInReader";
 constexpr std::size_t kAttributeSize = 256;
 // The text buffer holds two digits per byte and its terminator: 127 ATR bytes at most.
 constexpr std::size_t kMaxAtrBytes = (256 - 1) / 2;
+constexpr int kSystemAtrListTemplate = 331;
 
 }  // namespace
 
@@ -95,13 +98,15 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, m_atr.c_str(), 317));
         }
-        return kUnknownCard;
+        // The system may know the card where the catalogue does not.
+        ReportSystemAtrList();
+        result = FindSystemDriver(m_readerName);
+    } else {
+        m_cardDrivers = definition->drivers;
+        std::string filter = definition->filter;
+        definition.reset();
+        result = FindDriver(m_cardDrivers, m_readerName, filter);
     }
-    m_cardDrivers = definition->drivers;
-    std::string filter = definition->filter;
-    definition.reset();
-
-    result = FindDriver(m_cardDrivers, m_readerName, filter);
     if (result != 0) {
         return result;
     }
@@ -109,4 +114,50 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
         LogMessage(0, 0, kSource, "Card verified and running.");
     ReportCertificateWarnings(kSource);
     return 0;
+}
+
+void CSmartCardManager::ReportSystemAtrList() {
+    const AtrListLookup lookup = LookUpAtrList(kSystemAtrListPath, m_atr);
+    if (lookup.skippedPatterns > 0 && g_logLevel >= 1) {
+        LogMessage(0, 0, kSource, "%zu patterns of the system's ATR list '%s' were not usable.",
+                   lookup.skippedPatterns, kSystemAtrListPath);
+    }
+    switch (lookup.outcome) {
+        case AtrListOutcome::Listed: {
+            // The list's text, made fit for one line of the window and the log.
+            const std::string description =
+                KeyLabelText(reinterpret_cast<const unsigned char*>(lookup.description.data()),
+                             lookup.description.size());
+            if (g_logLevel >= 1)
+                LogMessage(0, 0, kSource, "Card '%s' is in the system's ATR list '%s': %s",
+                           m_atr.c_str(), kSystemAtrListPath, description.c_str());
+            if (m_statusList != nullptr) {
+                AddStatusLine(m_statusList,
+                              FormatErrorStatus(0, description.c_str(), kSystemAtrListTemplate));
+            }
+            break;
+        }
+        case AtrListOutcome::NotListed:
+            if (g_logLevel >= 1)
+                LogMessage(0, 0, kSource, "Card '%s' is not in the system's ATR list '%s'.",
+                           m_atr.c_str(), kSystemAtrListPath);
+            break;
+        case AtrListOutcome::Missing:
+            if (g_logLevel >= 1)
+                LogMessage(0, 0, kSource, "No system ATR list at '%s' (pcsc-tools installs it).",
+                           kSystemAtrListPath);
+            break;
+        case AtrListOutcome::Unreadable:
+            if (g_logLevel >= 1)
+                LogMessage(0, 0, kSource, "The system's ATR list '%s' cannot be read.",
+                           kSystemAtrListPath);
+            break;
+        case AtrListOutcome::TooLarge:
+            if (g_logLevel >= 1)
+                LogMessage(0, 0, kSource,
+                           "The system's ATR list '%s' is too large to be a list of cards; not "
+                           "read.",
+                           kSystemAtrListPath);
+            break;
+    }
 }

@@ -1,16 +1,23 @@
 #include <json/reader.h>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <sstream>
 
 #include "log/Log.h"
+#include "manager/Pkcs11Calls.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
+#include "manager/SystemModules.h"
 
 namespace {
 
 constexpr const char* kSource = "CSmartCardManager::FindDriver";
+constexpr const char* kSystemSource = "CSmartCardManager::FindSystemDriver";
+constexpr int kSystemDriverTemplate = 332;
+// The size of a PKCS#11 slot description, which holds at most this much of a reader's name.
+constexpr std::size_t kSlotDescriptionSize = 64;
 
 // A filter maps serial-number beginnings to module names: {"serial": {"7420": "lib.so"}}.
 // Anything else chooses nothing.
@@ -31,6 +38,33 @@ bool HasFilterShape(const Json::Value& root) {
         }
     }
     return true;
+}
+
+// The slot's description, blank padding cleared, names the reader: it holds the reader's
+// whole name, or, for a name longer than the field, as much of it as fits.
+bool SlotNamesReader(CK_FUNCTION_LIST* functionList, CK_SLOT_ID slot,
+                     const std::string& readerName) {
+    CK_SLOT_INFO info;
+    std::memset(&info, 0, sizeof info);
+    if (readerName.empty() || MODULE_CALL(functionList, C_GetSlotInfo, slot, &info) != CKR_OK) {
+        return false;
+    }
+    std::string description(reinterpret_cast<const char*>(info.slotDescription),
+                            kSlotDescriptionSize);
+    description.erase(description.find_last_not_of(' ') + 1);
+    if (description.find(readerName) != std::string::npos) {
+        return true;
+    }
+    return readerName.size() > kSlotDescriptionSize && description.size() == kSlotDescriptionSize &&
+           readerName.compare(0, kSlotDescriptionSize, description) == 0;
+}
+
+std::string JoinedNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names) {
+        joined += (joined.empty() ? "" : ",") + name;
+    }
+    return joined;
 }
 
 }  // namespace
@@ -139,8 +173,84 @@ uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerNa
     if (!chosenByFilter) {
         m_driverInUse = m_drivers.front();
     }
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSource, "Driver '%s' comes from the catalogue.", m_driverInUse.c_str());
 
     result = OpenDriverInUse(readerName, SessionPurpose::Final);
     ReadDriverVersion(kSource, result);
+    return result;
+}
+
+bool CSmartCardManager::SystemModuleServes(const std::string& fileName,
+                                           const std::string& readerName) {
+    if (ProbeDrivers(fileName, kSystemSource, false) != 0) {
+        return false;
+    }
+    ModuleHandle module = LoadDriver(fileName);
+    if (module == nullptr) {
+        return false;
+    }
+    bool serves = false;
+    CK_FUNCTION_LIST* functionList = GetFunctionList(module, fileName);
+    if (functionList != nullptr &&
+        ChooseTokenSlot(functionList, fileName, readerName, kSystemSource) == 0) {
+        // Software tokens and trust stores have tokens too, but in slots of their own names.
+        serves = SlotNamesReader(functionList, m_slotId, readerName);
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSystemSource,
+                       serves ? "Slot %lu of module '%s' is reader '%s'."
+                              : "Slot %lu of module '%s' is not reader '%s': not taken.",
+                       static_cast<unsigned long>(m_slotId), fileName.c_str(), readerName.c_str());
+    }
+    ReleaseModule(module);
+    return serves;
+}
+
+uint32_t CSmartCardManager::FindSystemDriver(const std::string& readerName) {
+    const SystemModuleList registered = RegisteredModules();
+    if (!registered.listed) {
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(kUnknownCard), 0, kSystemSource,
+                       "p11-kit could not list the system's modules: %s",
+                       registered.failure.c_str());
+        return kUnknownCard;
+    }
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSystemSource, "%zu modules registered with p11-kit.",
+                   registered.modules.size() + registered.withoutFile.size());
+    for (const std::string& name : registered.withoutFile) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSystemSource, "Module '%s' of p11-kit names no file: not tried.",
+                       name.c_str());
+    }
+    for (const SystemModule& module : registered.modules) {
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSystemSource, "Trying module '%s' of p11-kit (%s).",
+                       module.name.c_str(), module.fileName.c_str());
+        if (!SystemModuleServes(module.fileName, readerName)) {
+            continue;
+        }
+        m_drivers.push_back(module.fileName);
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList,
+                          FormatErrorStatus(0, module.fileName.c_str(), kSystemDriverTemplate));
+        }
+    }
+    // What the trials read of other modules' tokens is no card's.
+    ClearTokenFields();
+    if (m_drivers.empty()) {
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(kUnknownCard), 0, kSystemSource,
+                       "No module of p11-kit has a token in reader '%s'.", readerName.c_str());
+        return kUnknownCard;
+    }
+    m_cardDrivers = JoinedNames(m_drivers);
+    m_driverInUse = m_drivers.front();
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSystemSource, "Driver '%s' comes from the system's modules (p11-kit).",
+                   m_driverInUse.c_str());
+
+    const uint32_t result = OpenDriverInUse(readerName, SessionPurpose::Final);
+    ReadDriverVersion(kSystemSource, result);
     return result;
 }

@@ -111,6 +111,17 @@ private:
     // The status lines of the certificates that need the user's attention, after a check
     // that succeeded.
     void ReportCertificateWarnings(const char* source);
+    // A card the catalogue does not know: its description from the system's ATR list, as a
+    // status line and a log record when the list names it, a log record otherwise.
+    void ReportSystemAtrList();
+    // A card the catalogue does not know: tries the modules registered with p11-kit. Those
+    // with a token in a slot named after `readerName` become m_drivers (and m_cardDrivers,
+    // comma-separated), the first the driver in use, opened as FindDriver opens its choice.
+    // The final opening's result, or SCARD_E_UNKNOWN_CARD when no module serves the card.
+    uint32_t FindSystemDriver(const std::string& readerName);
+    // Probes the registered module `fileName`, starts it and tells whether the slot that
+    // the session opening chooses for `readerName` holds a token and names that reader.
+    bool SystemModuleServes(const std::string& fileName, const std::string& readerName);
     // Status line 330 and its log record: module `name` gives no C_GetFunctionList, for the
     // loader's reason `loaderError`, which is returned.
     uint32_t ReportNoFunctionList(const std::string& name, uint32_t loaderError);

@@ -1,0 +1,174 @@
+#include "catalogue/SystemAtrList.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <regex.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "platform/TextLines.h"
+
+namespace {
+
+// The list pcsc-tools ships is about half a megabyte.
+constexpr std::size_t kMaxListSize = 4 * 1024 * 1024;
+// An ATR of 33 bytes is 98 characters; a pattern with classes is longer, never this long.
+constexpr std::size_t kMaxPatternLength = 512;
+// The list names about 4000 patterns; compiling each costs some 20 microseconds.
+constexpr std::size_t kMaxPatterns = 20000;
+constexpr std::size_t kMaxDescription = 1024;
+
+enum class ReadResult { Read, Missing, Unreadable, TooLarge };
+
+// The whole file, read in bounded steps, so that a device or an endless file cannot hold
+// the check.
+ReadResult ReadBounded(const std::string& path, std::string* text) {
+    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
+    }
+    ReadResult result = ReadResult::Read;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(file, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            result = ReadResult::Unreadable;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (text->size() + static_cast<std::size_t>(got) > kMaxListSize) {
+            result = ReadResult::TooLarge;
+            break;
+        }
+        text->append(buffer, static_cast<std::size_t>(got));
+    }
+    close(file);
+    if (result != ReadResult::Read) {
+        text->clear();
+    }
+    return result;
+}
+
+// "3B021450" as the list writes ATRs: "3B 02 14 50".
+std::string SpacedAtr(const std::string& atrHex) {
+    std::string spaced;
+    for (std::size_t i = 0; i < atrHex.size(); i += 2) {
+        if (i > 0) {
+            spaced += ' ';
+        }
+        spaced += atrHex.substr(i, 2);
+    }
+    for (char& c : spaced) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return spaced;
+}
+
+// Hexadecimal digits, blanks, '.', classes and the plain operators are all an ATR pattern
+// needs. Without escapes there are no back-references, and without counted repetitions no
+// pattern that expands to a huge automaton: the matcher's time then stays polynomial.
+bool UsablePattern(const std::string& pattern) {
+    if (pattern.size() > kMaxPatternLength) {
+        return false;
+    }
+    for (unsigned char c : pattern) {
+        if (std::isxdigit(c) == 0 && std::strchr(" .[]-,*+?|()^", c) == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class PatternMatch { Matches, DoesNotMatch, Unusable };
+
+// The whole ATR text against the pattern, letter case ignored, as ATR_analysis's
+// m/^$pattern$/i does it.
+PatternMatch MatchPattern(const std::string& pattern, const std::string& atr) {
+    if (!UsablePattern(pattern)) {
+        return PatternMatch::Unusable;
+    }
+    regex_t compiled;
+    const std::string anchored = "^(" + pattern + ")$";
+    if (regcomp(&compiled, anchored.c_str(), REG_EXTENDED | REG_ICASE | REG_NOSUB) != 0) {
+        return PatternMatch::Unusable;
+    }
+    const bool matches = regexec(&compiled, atr.c_str(), 0, nullptr, 0) == 0;
+    regfree(&compiled);
+    return matches ? PatternMatch::Matches : PatternMatch::DoesNotMatch;
+}
+
+void AppendDescription(std::string* description, const std::string& text) {
+    if (description->size() >= kMaxDescription) {
+        return;
+    }
+    if (!description->empty()) {
+        *description += "; ";
+    }
+    *description += text;
+    if (description->size() > kMaxDescription) {
+        description->resize(kMaxDescription);
+    }
+}
+
+}  // namespace
+
+AtrListLookup LookUpAtrList(const std::string& path, const std::string& atrHex) {
+    AtrListLookup lookup;
+    std::string text;
+    switch (ReadBounded(path, &text)) {
+        case ReadResult::Read:
+            break;
+        case ReadResult::Missing:
+            lookup.outcome = AtrListOutcome::Missing;
+            return lookup;
+        case ReadResult::Unreadable:
+            lookup.outcome = AtrListOutcome::Unreadable;
+            return lookup;
+        case ReadResult::TooLarge:
+            lookup.outcome = AtrListOutcome::TooLarge;
+            return lookup;
+    }
+
+    const std::string atr = SpacedAtr(atrHex);
+    const std::vector<std::string> lines = TextLines(text);
+    std::size_t patterns = 0;
+    bool listed = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        // Comments, blank lines and the descriptions of entries that did not match.
+        if (line.empty() || line[0] == '#' || line[0] == '\t') {
+            continue;
+        }
+        if (++patterns > kMaxPatterns) {
+            ++lookup.skippedPatterns;
+            continue;
+        }
+        const PatternMatch match =
+            atr.empty() ? PatternMatch::DoesNotMatch : MatchPattern(line, atr);
+        if (match == PatternMatch::Unusable) {
+            ++lookup.skippedPatterns;
+        }
+        if (match != PatternMatch::Matches) {
+            continue;
+        }
+        listed = true;
+        bool described = false;
+        for (; i + 1 < lines.size() && !lines[i + 1].empty() && lines[i + 1][0] == '\t'; ++i) {
+            AppendDescription(&lookup.description, lines[i + 1].substr(1));
+            described = true;
+        }
+        if (!described) {
+            AppendDescription(&lookup.description, line);
+        }
+    }
+    lookup.outcome = listed ? AtrListOutcome::Listed : AtrListOutcome::NotListed;
+    return lookup;
+}

@@ -1,0 +1,39 @@
+#include "manager/SystemModules.h"
+
+#include <p11-kit/p11-kit.h>
+
+#include <cstdlib>
+
+namespace {
+
+// A text p11-kit allocated, as a string; freed.
+std::string TakeText(char* text) {
+    std::string taken = text != nullptr ? text : "";
+    std::free(text);
+    return taken;
+}
+
+}  // namespace
+
+SystemModuleList RegisteredModules() {
+    SystemModuleList list;
+    // Unmanaged: p11-kit hands over the modules' own function lists and starts nothing.
+    CK_FUNCTION_LIST** modules = p11_kit_modules_load(nullptr, P11_KIT_MODULE_UNMANAGED);
+    if (modules == nullptr) {
+        const char* message = p11_kit_message();
+        list.failure = message != nullptr ? message : "";
+        return list;
+    }
+    list.listed = true;
+    for (CK_FUNCTION_LIST** module = modules; *module != nullptr; ++module) {
+        SystemModule entry{TakeText(p11_kit_module_get_name(*module)),
+                           TakeText(p11_kit_module_get_filename(*module))};
+        if (entry.fileName.empty()) {
+            list.withoutFile.push_back(entry.name);
+        } else {
+            list.modules.push_back(entry);
+        }
+    }
+    p11_kit_modules_release(modules);
+    return list;
+}
