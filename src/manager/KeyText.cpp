@@ -45,8 +45,12 @@ std::size_t Utf8SequenceLength(const unsigned char* bytes, std::size_t available
 }  // namespace
 
 std::string KeyIdText(const unsigned char* bytes, std::size_t length) {
+    // No bytes may come as no buffer at all (an empty vector's data()).
+    if (length == 0) {
+        return {};
+    }
     const std::size_t textLength = strnlen(reinterpret_cast<const char*>(bytes), length);
-    bool printable = textLength > 0 || length == 0;
+    bool printable = textLength > 0;
     for (std::size_t i = 0; i < textLength && printable; ++i) {
         printable = IsPrintableAscii(bytes[i]);
     }
@@ -57,6 +61,9 @@ std::string KeyIdText(const unsigned char* bytes, std::size_t length) {
 }
 
 std::string KeyLabelText(const unsigned char* bytes, std::size_t length) {
+    if (length == 0) {
+        return {};
+    }
     const std::size_t textLength = strnlen(reinterpret_cast<const char*>(bytes), length);
     std::string text;
     text.reserve(textLength);

@@ -71,8 +71,12 @@ TEST(SignatureCheckTest, RsaSignatureWithoutItsLeadingZeroIsWrong) {
     const PublicKey publicKey = RsaPublicKey(RsaModulus(key.get()), RsaExponent(key.get()));
     Bytes value = kValue;
     Bytes signature = RsaPkcs1Signature(key.get(), value);
-    while (signature.front() != 0x00) {
-        ++value.back();
+    // About one value in 256 gives such a signature: a counter in the last four bytes tries
+    // enough of them.
+    for (uint32_t attempt = 1; signature.front() != 0x00; ++attempt) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            value[value.size() - 1 - i] = static_cast<unsigned char>(attempt >> (8 * i));
+        }
         signature = RsaPkcs1Signature(key.get(), value);
     }
     ASSERT_TRUE(Verifies(publicKey, SignatureScheme::RsaPkcs1, value, signature));

@@ -68,4 +68,10 @@ TEST(KeyTextTest, LabelIsValidUtf8OnOneLine) {
     }
 }
 
+// A value the module did not return arrives as no buffer at all.
+TEST(KeyTextTest, NoBytesWithoutABufferAreAnEmptyText) {
+    EXPECT_EQ(KeyIdText(nullptr, 0), "");
+    EXPECT_EQ(KeyLabelText(nullptr, 0), "");
+}
+
 }  // namespace
