@@ -5,7 +5,7 @@
 
 const PcscFunctions kPcscLite = {
     SCardEstablishContext, SCardListReaders, SCardFreeMemory, SCardGetStatusChange, SCardConnect,
-    SCardGetAttrib,        SCardStatus,      SCardDisconnect, SCardReleaseContext,
+    SCardGetAttrib,        SCardStatus,      SCardDisconnect, SCardReleaseContext,  SCardCancel,
 };
 
 namespace {
@@ -103,4 +103,8 @@ void PcscDisconnect(SCARDHANDLE card) {
 
 void PcscReleaseContext(SCARDCONTEXT context) {
     PcscTable().releaseContext(context);
+}
+
+void PcscCancel(SCARDCONTEXT context) {
+    PcscTable().cancel(context);
 }

@@ -29,6 +29,7 @@ struct PcscFunctions {
      LPBYTE atr, LPDWORD atrLength);
     LONG (*disconnect)(SCARDHANDLE card, DWORD disposition);
     LONG (*releaseContext)(SCARDCONTEXT context);
+    LONG (*cancel)(SCARDCONTEXT context);
 };
 
 // The table bound to pcsc-lite.
@@ -61,3 +62,6 @@ uint32_t PcscGetAtr(SCARDHANDLE card, unsigned char* buffer, DWORD* length);
 // Leaves the card as it is.
 void PcscDisconnect(SCARDHANDLE card);
 void PcscReleaseContext(SCARDCONTEXT context);
+// Ends a status change wait of `context` that another thread is in. pcsc-lite drops a cancel
+// that comes before the wait has begun: the caller repeats it until the wait has ended.
+void PcscCancel(SCARDCONTEXT context);

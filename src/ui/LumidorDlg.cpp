@@ -1,7 +1,10 @@
 #include "ui/LumidorDlg.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "log/Log.h"
 #include "manager/StatusText.h"
 #include "ui/AboutDlg.h"
 #include "ui/Certificates.h"
@@ -13,6 +16,8 @@
 CLumidorDlg::CLumidorDlg() : CDialogEx(IDD_LUMIDOR_DIALOG), m_hIcon(LoadIcon(IDR_MAINFRAME)) {}
 
 CLumidorDlg::~CLumidorDlg() {
+    // The watcher logs and posts to the window: it ends first.
+    m_readerWatcher.reset();
     // The list box goes with the window; the manager must not report into it afterwards.
     m_manager.m_statusList = nullptr;
     DestroyWindow();
@@ -59,7 +64,19 @@ bool CLumidorDlg::OnInitDialog() {
     m_manager.m_statusList = &m_messageList;
 
     ListReaders();
+    WatchReaders();
     return true;
+}
+
+void CLumidorDlg::WatchReaders() {
+    m_readerWatcher.reset();
+    std::vector<WatchedReader> seen;
+    for (uint32_t i = 0; i < m_manager.m_readerCount && m_manager.m_readers[i].szReader != nullptr;
+         ++i) {
+        seen.push_back({m_manager.m_readers[i].szReader, m_manager.m_readers[i].dwEventState});
+    }
+    m_readerWatcher =
+        std::make_unique<ReaderWatcher>(std::move(seen), [this] { m_readersChanged.Post(); });
 }
 
 void CLumidorDlg::ListReaders() {
@@ -130,6 +147,13 @@ void CLumidorDlg::OnRefresh() {
     m_messageList.ResetContent();
     ListReaders();
     UpdateData(true);
+}
+
+void CLumidorDlg::OnReadersChanged() {
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, "CLumidorDlg::OnReadersChanged",
+                   "Readers or cards changed: listed again.");
+    OnRefresh();
 }
 
 void CLumidorDlg::OnReaderChanged() {

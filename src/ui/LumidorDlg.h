@@ -2,9 +2,12 @@
 
 #include <QIcon>
 #include <cstdint>
+#include <memory>
 
+#include "manager/ReaderWatcher.h"
 #include "manager/SmartCardManager.h"
 #include "ui/framework/Dialog.h"
+#include "ui/framework/ThreadNotice.h"
 
 // The main window: readers, the card's identity, its driver and the message list.
 class CLumidorDlg : public CDialogEx {
@@ -41,6 +44,8 @@ public:
     void OnCertificates();
     void OnTest();
     void OnSysCommand(unsigned id, intptr_t param);
+    // A card or a reader came or went: what "Aggiorna" does, once no operation runs.
+    void OnReadersChanged();
 
 protected:
     bool OnInitDialog() override;
@@ -50,6 +55,13 @@ private:
     void ClearCardFields();
     // Enumerates the readers, lists them and checks the first one that holds a card.
     void ListReaders();
+    // Watches for cards and readers that come and go from what the last listing saw.
+    void WatchReaders();
+
+    ThreadNotice m_readersChanged{
+        [this] { RunWhenIdle(static_cast<CommandHandler>(&CLumidorDlg::OnReadersChanged)); }};
+    // Declared after the notice, which must outlive the watcher's thread.
+    std::unique_ptr<ReaderWatcher> m_readerWatcher;
 
     DECLARE_MESSAGE_MAP()
 };

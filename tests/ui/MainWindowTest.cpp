@@ -144,19 +144,28 @@ TEST_F(RigWindowTest, ReaderChoicesCheckTheChosenReaderAndKeepEarlierLines) {
     EXPECT_FALSE(ButtonsEnabled());
     EXPECT_TRUE(Lines().empty());
 
+    // The window lists the readers again by itself once the card is in; a choice then
+    // checks the chosen reader.
     VirtualCard card(0, kUnknownAtr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Text(*window, IDC_ATR) == kUnknownAtr; }, 30000));
+    ChooseItem(*window, IDC_READER_COMBO, 1);
+    EXPECT_EQ(window->m_readerCombo.GetCurSel(), 1);
+    ExpectEmptyCardFields();
+    EXPECT_FALSE(ButtonsEnabled());
+    ASSERT_FALSE(Lines().empty());
+    EXPECT_EQ(Lines().back(), "Nessuna smart card trovata");
+
+    const std::vector<std::string> before = Lines();
     ChooseItem(*window, IDC_READER_COMBO, 0);
     EXPECT_EQ(window->m_readerCombo.GetCurSel(), 0);
     EXPECT_EQ(Text(*window, IDC_ATR), kUnknownAtr);
     EXPECT_EQ(Text(*window, IDC_CARD_DRIVERS), "");
     EXPECT_FALSE(ButtonsEnabled());
-    EXPECT_EQ(Lines(), std::vector<std::string>{"Smart card '3B021451' non riconosciuta"});
-
-    ChooseItem(*window, IDC_READER_COMBO, 1);
-    ExpectEmptyCardFields();
-    EXPECT_FALSE(ButtonsEnabled());
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"Smart card '3B021451' non riconosciuta",
-                                                 "Nessuna smart card trovata"}));
+    const std::vector<std::string> after = Lines();
+    ASSERT_GT(after.size(), before.size());
+    EXPECT_EQ(std::vector<std::string>(after.begin(), after.begin() + before.size()), before)
+        << "earlier lines stay";
+    EXPECT_EQ(after[before.size()], "Smart card '3B021451' non riconosciuta");
 }
 
 TEST_F(RigWindowTest, DriverChoiceRunsTheDriverCheckAndTheButtonsFollowIt) {
@@ -430,9 +439,12 @@ TEST_F(FakePcscWindowTest, RefreshAfterEveryReaderIsGoneEmptiesAllButTheDriverBo
     ASSERT_FALSE(Lines().empty());
     window->m_readerCombo.SetWindowText("scritto a mano");
 
-    pcsc.readers.clear();
-    pcsc.states.clear();
-    pcsc.listReaders.otherwise = static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE);
+    // The window's reader watcher uses the service too.
+    pcsc.Locked([&] {
+        pcsc.readers.clear();
+        pcsc.states.clear();
+        pcsc.listReaders.otherwise = static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE);
+    });
     Click(*window, IDC_REFRESH);
     EXPECT_EQ(window->m_readerCombo.GetCount(), 0);
     EXPECT_EQ(Text(*window, IDC_READER_COMBO), "");
@@ -449,17 +461,23 @@ TEST_F(FakePcscWindowTest, AManagerOperationThatThrowsIsLoggedShownAndTheWindowG
     ASSERT_EQ(window->m_readerCombo.GetCount(), 1);
 
     // Aggiorna, with the PC/SC service's reader list failing for want of memory.
-    pcsc.beforeCall = [](const std::string& operation) {
-        if (operation == "listReaders") {
-            throw std::bad_alloc();
-        }
-    };
+    // The window's reader watcher uses the service too; it goes on waiting meanwhile, as
+    // nothing changes for it.
+    pcsc.Locked([&] {
+        pcsc.beforeCall = [](const std::string& operation) {
+            if (operation == "listReaders") {
+                throw std::bad_alloc();
+            }
+        };
+    });
     Click(*window, IDC_REFRESH);
     EXPECT_EQ(Lines(),
               std::vector<std::string>{"Errore interno durante l'operazione: std::bad_alloc"});
 
-    pcsc.beforeCall = nullptr;
-    pcsc.readers = {"Lettore A", "Lettore B"};
+    pcsc.Locked([&] {
+        pcsc.beforeCall = nullptr;
+        pcsc.readers = {"Lettore A", "Lettore B"};
+    });
     Click(*window, IDC_REFRESH);
     EXPECT_EQ(window->m_readerCombo.GetCount(), 2) << "the window still works";
     window.reset();

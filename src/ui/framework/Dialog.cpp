@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <stdexcept>
 
 #include "ui/framework/BusyWork.h"
@@ -382,7 +383,10 @@ int CDialogEx::DoModal() {
         return -1;
     }
     m_widget->setWindowModality(Qt::ApplicationModal);
-    OnInitDialog();
+    {
+        UnderWay initialising(*this);
+        OnInitDialog();
+    }
     if (!m_ended && m_widget) {
         if (ModalObserver()) {
             auto observer = ModalObserver();
@@ -400,7 +404,10 @@ bool CDialogEx::Create() {
     if (!Build(owner)) {
         return false;
     }
-    OnInitDialog();
+    {
+        UnderWay initialising(*this);
+        OnInitDialog();
+    }
     if (!m_ended && m_widget) {
         m_widget->show();
     }
@@ -486,16 +493,19 @@ bool CDialogEx::OnCommand(Notification notification, int id) {
         for (const MessageMapEntry* entry = map->entries; entry->notification != Notification::End;
              ++entry) {
             if (entry->notification == notification && entry->controlId == id && entry->command) {
+                UnderWay handling(*this);
                 (this->*(entry->command))();
                 return true;
             }
         }
     }
     if (notification == Notification::Clicked && id == IDOK) {
+        UnderWay handling(*this);
         OnOK();
         return true;
     }
     if (notification == Notification::Clicked && id == IDCANCEL) {
+        UnderWay handling(*this);
         OnCancel();
         return true;
     }
@@ -503,6 +513,7 @@ bool CDialogEx::OnCommand(Notification notification, int id) {
 }
 
 void CDialogEx::SendSysCommand(unsigned id, intptr_t param) {
+    UnderWay handling(*this);
     for (const MessageMap* map = GetMessageMap(); map != nullptr; map = map->base) {
         for (const MessageMapEntry* entry = map->entries; entry->notification != Notification::End;
              ++entry) {
@@ -520,6 +531,7 @@ void CDialogEx::ShowContextMenu(const QPoint& globalPos) {
     if (menu == nullptr || m_busy) {
         return;
     }
+    UnderWay showing(*this);
     QMenu popup(m_widget);
     for (const CMenu::Item& item : menu->m_items) {
         if (item.id == 0) {
@@ -563,6 +575,7 @@ uint32_t CDialogEx::RunBusy(const std::function<uint32_t()>& work, CListBox& sta
     if (m_busy) {
         throw std::logic_error("RunBusy: the dialog's work is already running");
     }
+    UnderWay working(*this);
     m_busy = true;
     if (m_widget && !m_widget->isVisible()) {
         // The window is seen while it works, also during its initialisation.
@@ -571,4 +584,37 @@ uint32_t CDialogEx::RunBusy(const std::function<uint32_t()>& work, CListBox& sta
     const uint32_t result = RunBusyWork(m_widget, statusList, work);
     m_busy = false;
     return result;
+}
+
+void CDialogEx::RunWhenIdle(CommandHandler handler) {
+    if (std::find(m_idleHandlers.begin(), m_idleHandlers.end(), handler) == m_idleHandlers.end()) {
+        m_idleHandlers.push_back(handler);
+    }
+    RunIdleHandlers();
+}
+
+void CDialogEx::RunIdleHandlers() {
+    if (m_underWay > 0 || !m_widget) {
+        return;
+    }
+    UnderWay handling(*this);
+    std::vector<CommandHandler> handlers;
+    handlers.swap(m_idleHandlers);
+    for (CommandHandler handler : handlers) {
+        if (m_widget) {
+            (this->*handler)();
+        }
+    }
+}
+
+CDialogEx::UnderWay::UnderWay(CDialogEx& dialog) : m_dialog(dialog) {
+    ++m_dialog.m_underWay;
+}
+
+CDialogEx::UnderWay::~UnderWay() {
+    if (--m_dialog.m_underWay == 0 && !m_dialog.m_idleHandlers.empty() && m_dialog.m_widget) {
+        // From the event loop: the code that ran the last handler goes on first.
+        QTimer::singleShot(0, m_dialog.m_widget,
+                           [dialog = &m_dialog] { dialog->RunIdleHandlers(); });
+    }
 }

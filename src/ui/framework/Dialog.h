@@ -143,6 +143,11 @@ public:
     // meanwhile.
     uint32_t RunBusy(const std::function<uint32_t()>& work, CListBox& statusList);
 
+    // Runs `handler` once the dialog is idle: at once when none of its handlers, busy work
+    // or menus is under way, otherwise once the last of them has ended, from the event loop.
+    // A handler asked for again before it ran runs once.
+    void RunWhenIdle(CommandHandler handler);
+
     // A test seam: called once a modal dialog's loop runs, with the dialog.
     static void SetModalObserver(std::function<void(CDialogEx&)> observer);
 
@@ -159,8 +164,22 @@ protected:
 
 private:
     friend class DialogWidget;
+    // Counts what is under way in the dialog (a handler, busy work, a menu, the
+    // initialisation) while it lives; the last one to end lets the idle handlers run.
+    class UnderWay {
+    public:
+        explicit UnderWay(CDialogEx& dialog);
+        ~UnderWay();
+        UnderWay(const UnderWay&) = delete;
+        UnderWay& operator=(const UnderWay&) = delete;
+
+    private:
+        CDialogEx& m_dialog;
+    };
+
     bool Build(QWidget* owner);
     void ShowContextMenu(const QPoint& globalPos);
+    void RunIdleHandlers();
 
     int m_templateId;
     CDialogEx* m_parent;
@@ -171,4 +190,6 @@ private:
     bool m_ended = false;
     int m_result = -1;
     bool m_busy = false;
+    int m_underWay = 0;
+    std::vector<CommandHandler> m_idleHandlers;
 };

@@ -1,6 +1,7 @@
 #include "support/rig/FakePcsc.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -8,6 +9,10 @@
 namespace {
 
 FakePcsc* g_fake = nullptr;
+
+constexpr const char* kPnpReader = "\\\\?PnP?\\Notification";
+// The state bits below pcsc-lite's event count.
+constexpr DWORD kStateBits = 0xFFFF;
 
 }  // namespace
 
@@ -23,6 +28,9 @@ LONG FakePcsc::Call::Next() {
 
 // The table's entries: plain functions that forward to the installed fake.
 struct FakePcscCalls {
+    // Every entry holds the fake's lock while it runs (a wait lets it go while it waits).
+    static std::unique_lock<std::mutex> Lock() { return std::unique_lock(g_fake->m_mutex); }
+
     static FakePcsc& Fake(const char* operation) {
         FakePcsc& fake = *g_fake;
         fake.trace.emplace_back(operation);
@@ -38,6 +46,14 @@ struct FakePcscCalls {
         }
         fake.misuse.push_back(std::string(operation) + ": unknown context");
         return false;
+    }
+
+    // 0 for a context of the running service; the result of a call with any other.
+    static LONG ContextFailure(FakePcsc& fake, SCARDCONTEXT context, const char* operation) {
+        if (!ValidContext(fake, context, operation)) {
+            return SCARD_E_INVALID_HANDLE;
+        }
+        return fake.m_deadContexts.count(context) != 0 ? SCARD_E_NO_SERVICE : SCARD_S_SUCCESS;
     }
 
     static const std::string* CardReader(FakePcsc& fake, SCARDHANDLE card, const char* operation) {
@@ -70,8 +86,12 @@ struct FakePcscCalls {
     }
 
     static LONG EstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("establishContext");
         LONG result = fake.establishContext.Next();
+        if (!fake.serviceRunning) {
+            return SCARD_E_NO_SERVICE;
+        }
         if (result == SCARD_S_SUCCESS) {
             *context = fake.m_nextHandle++;
             fake.m_contexts.insert(*context);
@@ -80,10 +100,11 @@ struct FakePcscCalls {
     }
 
     static LONG ListReaders(SCARDCONTEXT context, LPCSTR, LPSTR readers, LPDWORD length) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("listReaders");
         LONG result = fake.listReaders.Next();
-        if (!ValidContext(fake, context, "listReaders")) {
-            return SCARD_E_INVALID_HANDLE;
+        if (LONG failure = ContextFailure(fake, context, "listReaders")) {
+            return failure;
         }
         if (result != SCARD_S_SUCCESS) {
             return result;
@@ -114,6 +135,7 @@ struct FakePcscCalls {
     }
 
     static LONG FreeMemory(SCARDCONTEXT context, LPCVOID memory) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("freeMemory");
         LONG result = fake.freeMemory.Next();
         ValidContext(fake, context, "freeMemory");
@@ -125,40 +147,104 @@ struct FakePcscCalls {
         return result;
     }
 
+    // Fills `entry` with what the fake reports for its reader; whether that differs from the
+    // entry's current state, as pcsc-lite judges it. `readersAtStart`: the number of readers
+    // when the query began, which the PnP reader compares.
+    static bool Report(FakePcsc& fake, SCARD_READERSTATE& entry, std::size_t readersAtStart) {
+        const std::string name = entry.szReader != nullptr ? entry.szReader : "";
+        const DWORD current = entry.dwCurrentState;
+        DWORD event = 0;
+        bool differs = false;
+        if (name == kPnpReader) {
+            differs = fake.readers.size() != readersAtStart;
+        } else if (std::find(fake.readers.begin(), fake.readers.end(), name) ==
+                   fake.readers.end()) {
+            event = SCARD_STATE_UNKNOWN;
+            differs = (current & SCARD_STATE_UNKNOWN) == 0;
+        } else {
+            auto state = fake.states.find(name);
+            auto count = fake.eventCounts.find(name);
+            const DWORD events = count != fake.eventCounts.end() ? count->second : 0;
+            event =
+                (state != fake.states.end() ? state->second : SCARD_STATE_EMPTY) | (events << 16);
+            differs = current == SCARD_STATE_UNAWARE ||
+                      (current & kStateBits & ~static_cast<DWORD>(SCARD_STATE_CHANGED)) !=
+                          (event & kStateBits) ||
+                      ((current >> 16) != 0 && (current >> 16) != events);
+        }
+        entry.dwEventState = event | (differs ? SCARD_STATE_CHANGED : 0);
+        const std::vector<unsigned char>& atr = Atr(fake, name);
+        entry.cbAtr = std::min<std::size_t>(atr.size(), sizeof entry.rgbAtr);
+        std::copy_n(atr.begin(), entry.cbAtr, entry.rgbAtr);
+        return differs;
+    }
+
     // Fills every entry, even when the scripted result is a failure: the worst a service
-    // can do.
+    // can do. A failure or a change returns at once; otherwise the query waits.
     static LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
                                 DWORD count) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("getStatusChange");
-        LONG result = fake.getStatusChange.Next();
+        const LONG scripted = fake.getStatusChange.Next();
         fake.lastStatusChangeCount = count;
         fake.lastStatusChangeTimeout = timeout;
-        if (!ValidContext(fake, context, "getStatusChange")) {
-            return SCARD_E_INVALID_HANDLE;
+        if (LONG failure = ContextFailure(fake, context, "getStatusChange")) {
+            return failure;
         }
-        for (DWORD i = 0; i < count; ++i) {
-            SCARD_READERSTATE& entry = states[i];
-            const std::string name = entry.szReader != nullptr ? entry.szReader : "";
-            bool listed =
-                std::find(fake.readers.begin(), fake.readers.end(), name) != fake.readers.end();
-            auto state = fake.states.find(name);
-            entry.dwEventState =
-                SCARD_STATE_CHANGED | (!listed                      ? SCARD_STATE_UNKNOWN
-                                       : state != fake.states.end() ? state->second
-                                                                    : SCARD_STATE_EMPTY);
-            const std::vector<unsigned char>& atr = Atr(fake, name);
-            entry.cbAtr = std::min<std::size_t>(atr.size(), sizeof entry.rgbAtr);
-            std::copy_n(atr.begin(), entry.cbAtr, entry.rgbAtr);
+        const std::size_t readersAtStart = fake.readers.size();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+        fake.m_waiting.insert(context);
+        LONG result = SCARD_S_SUCCESS;
+        for (;;) {
+            bool changed = false;
+            for (DWORD i = 0; i < count; ++i) {
+                changed = Report(fake, states[i], readersAtStart) || changed;
+            }
+            if (scripted != SCARD_S_SUCCESS || changed || timeout == 0) {
+                result = scripted;
+                break;
+            }
+            if (fake.m_deadContexts.count(context) != 0) {
+                result = SCARD_E_NO_SERVICE;
+                break;
+            }
+            if (fake.m_cancelled.count(context) != 0) {
+                result = SCARD_E_CANCELLED;
+                break;
+            }
+            if (timeout == INFINITE) {
+                fake.m_changed.wait(lock);
+            } else if (fake.m_changed.wait_until(lock, deadline) == std::cv_status::timeout) {
+                result = SCARD_E_TIMEOUT;
+                break;
+            }
+        }
+        fake.m_waiting.erase(context);
+        fake.m_cancelled.erase(context);
+        return result;
+    }
+
+    static LONG Cancel(SCARDCONTEXT context) {
+        auto lock = Lock();
+        FakePcsc& fake = Fake("cancel");
+        LONG result = fake.cancel.Next();
+        if (LONG failure = ContextFailure(fake, context, "cancel")) {
+            return failure;
+        }
+        if (result == SCARD_S_SUCCESS && fake.m_waiting.count(context) != 0) {
+            fake.m_cancelled.insert(context);
+            fake.m_changed.notify_all();
         }
         return result;
     }
 
     static LONG Connect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
                         LPDWORD activeProtocol) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("connect");
         LONG result = fake.connect.Next();
-        if (!ValidContext(fake, context, "connect")) {
-            return SCARD_E_INVALID_HANDLE;
+        if (LONG failure = ContextFailure(fake, context, "connect")) {
+            return failure;
         }
         if (result != SCARD_S_SUCCESS) {
             return result;
@@ -181,6 +267,7 @@ struct FakePcscCalls {
     }
 
     static LONG GetAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE buffer, LPDWORD length) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("getAttrib");
         LONG result = fake.getAttrib.Next();
         const std::string* reader = CardReader(fake, card, "getAttrib");
@@ -198,6 +285,7 @@ struct FakePcscCalls {
 
     static LONG Status(SCARDHANDLE card, LPSTR, LPDWORD namesLength, LPDWORD state,
                        LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("status");
         LONG result = fake.status.Next();
         const std::string* reader = CardReader(fake, card, "status");
@@ -220,6 +308,7 @@ struct FakePcscCalls {
     }
 
     static LONG Disconnect(SCARDHANDLE card, DWORD) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("disconnect");
         LONG result = fake.disconnect.Next();
         if (fake.m_cards.erase(card) == 0) {
@@ -230,8 +319,10 @@ struct FakePcscCalls {
     }
 
     static LONG ReleaseContext(SCARDCONTEXT context) {
+        auto lock = Lock();
         FakePcsc& fake = Fake("releaseContext");
         LONG result = fake.releaseContext.Next();
+        fake.m_deadContexts.erase(context);
         if (fake.m_contexts.erase(context) == 0) {
             fake.misuse.emplace_back("releaseContext: unknown context");
             return SCARD_E_INVALID_HANDLE;
@@ -246,12 +337,20 @@ const PcscFunctions kFakeTable = {
     FakePcscCalls::EstablishContext, FakePcscCalls::ListReaders, FakePcscCalls::FreeMemory,
     FakePcscCalls::GetStatusChange,  FakePcscCalls::Connect,     FakePcscCalls::GetAttrib,
     FakePcscCalls::Status,           FakePcscCalls::Disconnect,  FakePcscCalls::ReleaseContext,
+    FakePcscCalls::Cancel,
 };
 
 }  // namespace
 
 const PcscFunctions& FakePcsc::Table() {
     return kFakeTable;
+}
+
+void FakePcsc::ScriptChanged() {
+    if (!serviceRunning) {
+        m_deadContexts.insert(m_contexts.begin(), m_contexts.end());
+    }
+    m_changed.notify_all();
 }
 
 FakePcsc::FakePcsc() {
