@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <regex.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -94,6 +95,12 @@ enum class PatternMatch { Matches, DoesNotMatch, Unusable };
 PatternMatch MatchPattern(const std::string& pattern, const std::string& atr) {
     if (!UsablePattern(pattern)) {
         return PatternMatch::Unusable;
+    }
+    // Most patterns of the list are whole ATRs, digits and blanks only: compared as texts,
+    // they cost no compiling.
+    if (pattern.find_first_not_of("0123456789ABCDEFabcdef ") == std::string::npos) {
+        return strcasecmp(pattern.c_str(), atr.c_str()) == 0 ? PatternMatch::Matches
+                                                             : PatternMatch::DoesNotMatch;
     }
     regex_t compiled;
     const std::string anchored = "^(" + pattern + ")$";
