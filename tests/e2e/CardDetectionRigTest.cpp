@@ -115,7 +115,13 @@ TEST_F(ManagerTest, CardCheckOutcomesOnTheRig) {
 
         manager->InitCardList(c.catalogue.size(), c.catalogue.data());
         EXPECT_EQ(manager->CheckCardInReader(c.reader), c.result);
-        EXPECT_EQ(status.lines, c.lines);
+        // What the system's ATR list and modules add after an unknown card's own line depends
+        // on the machine; the unknown-card tests check it with a system of their own.
+        std::vector<std::string> lines = status.lines;
+        if (c.result == kUnknownCard && lines.size() > c.lines.size()) {
+            lines.resize(c.lines.size());
+        }
+        EXPECT_EQ(lines, c.lines);
         EXPECT_EQ(ShownBy(*manager), c.shown);
     }
     // The token information is the chosen module's.
