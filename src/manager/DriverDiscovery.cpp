@@ -59,6 +59,19 @@ bool SlotNamesReader(CK_FUNCTION_LIST* functionList, CK_SLOT_ID slot,
            readerName.compare(0, kSlotDescriptionSize, description) == 0;
 }
 
+// Takes the manager's message list away for its lifetime.
+class QuietStatusList {
+public:
+    explicit QuietStatusList(IMessageList*& list) : m_list(list), m_kept(list) { list = nullptr; }
+    ~QuietStatusList() { m_list = m_kept; }
+    QuietStatusList(const QuietStatusList&) = delete;
+    QuietStatusList& operator=(const QuietStatusList&) = delete;
+
+private:
+    IMessageList*& m_list;
+    IMessageList* m_kept;
+};
+
 std::string JoinedNames(const std::vector<std::string>& names) {
     std::string joined;
     for (const std::string& name : names) {
@@ -183,6 +196,9 @@ uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerNa
 
 bool CSmartCardManager::SystemModuleServes(const std::string& fileName,
                                            const std::string& readerName) {
+    // Most registered modules have nothing to do with the card: what their trials meet is
+    // for the log, not for the user, who reads only which modules serve it.
+    QuietStatusList quiet(m_statusList);
     if (ProbeDrivers(fileName, kSystemSource, false) != 0) {
         return false;
     }
