@@ -29,14 +29,18 @@
 namespace {
 
 constexpr const char* kKnownAtr = "3B021450";
-constexpr const char* kUnknownAtr = "3B021451";
+// A card of the catalogue whose driver is missing: checked without any module.
+constexpr const char* kOtherAtr = "3B021451";
 // How long a test waits for the window to follow a change before it fails.
 constexpr int kWaitMs = 30000;
 
 std::string Catalogue(const std::string& drivers) {
-    return std::string(R"({"version": "1.0.0.0", "linux": [{"type": "CCID", "atr": ")") +
-           kKnownAtr + R"(", "drivers": ")" + drivers +
-           R"(", "askpin": "true", "tryreusedriver": "true", "comment": "test card"}]})";
+    auto entry = [](const std::string& atr, const std::string& cardDrivers) {
+        return R"({"type": "CCID", "atr": ")" + atr + R"(", "drivers": ")" + cardDrivers +
+               R"(", "askpin": "true", "tryreusedriver": "true", "comment": "test card"})";
+    };
+    return R"({"version": "1.0.0.0", "linux": [)" + entry(kKnownAtr, drivers) + ", " +
+           entry(kOtherAtr, "nessuno.so") + "]}";
 }
 
 // Processor time of the whole test program so far.
@@ -141,7 +145,7 @@ TEST_F(RigLiveReadersTest, ACardInsertedDuringACheckIsActedOnWhenTheCheckEnds) {
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (second == nullptr && module.Count("loads") > 0) {
             duringTheCheck = QApplication::overrideCursor() != nullptr;
-            second = std::make_unique<VirtualCard>(0, kUnknownAtr);
+            second = std::make_unique<VirtualCard>(0, kOtherAtr);
         }
     });
     poll.start(20);
@@ -149,11 +153,10 @@ TEST_F(RigLiveReadersTest, ACardInsertedDuringACheckIsActedOnWhenTheCheckEnds) {
 
     // Listed again once the check of the first card ended: the first reader holding a card
     // is now the other one.
-    ASSERT_TRUE(WindowShows([&] { return Text(*window, IDC_ATR) == kUnknownAtr; }));
+    ASSERT_TRUE(WindowShows([&] { return Text(*window, IDC_ATR) == kOtherAtr; }));
     EXPECT_TRUE(duringTheCheck);
     EXPECT_EQ(window->m_readerCombo.GetCurSel(), 0);
-    ASSERT_FALSE(Lines().empty());
-    EXPECT_EQ(Lines().front(), "Smart card '3B021451' non riconosciuta");
+    EXPECT_EQ(Text(*window, IDC_CARD_DRIVERS), "nessuno.so");
     EXPECT_EQ(module.Count("starts"), 1) << "the first check ran to its end, once";
 }
 
@@ -212,6 +215,9 @@ TEST_F(FakeLiveReadersTest, ReadersThatAppearAndGoAwayAreListedByThemselves) {
     pcsc.readers = {"Lettore A"};
     Open(Catalogue("nessuno.so"));
     ASSERT_EQ(Readers(), std::vector<std::string>{"Lettore A"});
+    // As with pcsc-lite 1.9.9, a reader added between the watcher's listing and its wait is
+    // seen only when the wait ends: the reader comes once the watcher waits.
+    ASSERT_TRUE(WatcherWaitsAgainAfter(0));
 
     pcsc.Locked([&] { pcsc.readers.push_back("Lettore B"); });
     ASSERT_TRUE(WindowShows([&] { return Readers().size() == 2; }));
@@ -223,7 +229,7 @@ TEST_F(FakeLiveReadersTest, ReadersThatAppearAndGoAwayAreListedByThemselves) {
         pcsc.eventCounts["Lettore B"] = 1;
         pcsc.atrs["Lettore B"] = {0x3B, 0x02, 0x14, 0x51};
     });
-    ASSERT_TRUE(WindowShows([&] { return Text(*window, IDC_ATR) == kUnknownAtr; }));
+    ASSERT_TRUE(WindowShows([&] { return Text(*window, IDC_ATR) == kOtherAtr; }));
     EXPECT_EQ(Readers(), std::vector<std::string>{"Lettore B"});
     EXPECT_EQ(window->m_readerCombo.GetCurSel(), 0);
 
