@@ -1,42 +1,30 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QObject>
-#include <atomic>
 #include <functional>
-#include <utility>
+#include <memory>
+
+class QSocketNotifier;
 
 // A wake-up for a window's thread from any other thread. Post() may be called from any
 // thread, any number of times; `handler` runs on the thread that made the notice, once for
-// all the posts made before it ran. Nothing but the fact crosses: the threads share only an
-// atomic flag, since Qt's own hand-over of events is invisible to ThreadSanitizer. The
-// notice must outlive the threads that post to it.
+// all the posts made before it ran. Nothing but the fact crosses, through an eventfd that the
+// window's event loop watches: no object made on one thread is read on the other, and the
+// kernel's hand-over is one that ThreadSanitizer sees. The notice must outlive the threads
+// that post to it.
 class ThreadNotice : public QObject {
 public:
-    explicit ThreadNotice(std::function<void()> handler) : m_handler(std::move(handler)) {}
+    explicit ThreadNotice(std::function<void()> handler);
+    ~ThreadNotice() override;
+    ThreadNotice(const ThreadNotice&) = delete;
+    ThreadNotice& operator=(const ThreadNotice&) = delete;
 
-    void Post() {
-        if (!m_posted.exchange(true)) {
-            QCoreApplication::postEvent(this, new QEvent(EventType()));
-        }
-    }
-
-protected:
-    void customEvent(QEvent* event) override {
-        if (event->type() == EventType()) {
-            // Posts made while the handler runs call it again.
-            m_posted = false;
-            m_handler();
-        }
-    }
+    void Post();
 
 private:
-    static QEvent::Type EventType() {
-        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return type;
-    }
+    void Take();
 
     std::function<void()> m_handler;
-    std::atomic<bool> m_posted{false};
+    int m_fd;
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };
