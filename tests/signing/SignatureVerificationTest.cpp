@@ -7,15 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "modules/ModuleTestSupport.h"
+#include "SigningFixture.h"
 #include "support/TestCertificates.h"
-#include "support/rig/FakePcsc.h"
-#include "testmodule/ScriptedModule.h"
 
 namespace {
 
-const std::string kPassed = "Smart card testata con successo";
-const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
 const std::string kNoPublicHalf =
     "The signature of key 'K1' could not be verified: the token holds no public key or "
     "certificate with its id.";
@@ -38,24 +34,15 @@ std::string Key(const TestCertificates& set, int n, const std::string& name,
     return script;
 }
 
-// One reader with a card and the test module as the driver in use.
-class SignatureVerificationTest : public ManagerTest {
+// The signing test's fixture with the test certificate set.
+class SignatureVerificationTest : public SigningTest {
 protected:
     void SetUp() override {
-        ManagerTest::SetUp();
-        pcsc.readers = {"Reader A"};
-        pcsc.states["Reader A"] = SCARD_STATE_PRESENT;
-        pcsc.atrs["Reader A"] = {0x3B, 0x02, 0x14, 0x50};
-        ASSERT_EQ(manager->UpdateReaders(), 0u);
-        status.lines.clear();
-        module = std::make_unique<ScriptedModule>(dir.path(), "mod.so");
-        manager->m_driverInUse = "./mod.so";
+        SigningTest::SetUp();
         certificates = std::make_unique<TestCertificates>(dir.path() + "/certificates");
     }
 
-    FakePcsc pcsc;
     std::unique_ptr<TestCertificates> certificates;
-    std::unique_ptr<ScriptedModule> module;
 };
 
 struct VerificationCase {
@@ -76,8 +63,7 @@ class SignatureVerificationCaseTest : public SignatureVerificationTest,
 
 TEST_P(SignatureVerificationCaseTest, JudgesEachSignatureByItsPublicHalf) {
     const VerificationCase& c = GetParam();
-    module->SetScript(c.script(*certificates));
-    EXPECT_EQ(manager->TestCard(0, "123456"), c.result);
+    EXPECT_EQ(Run(c.script(*certificates)), c.result);
     EXPECT_EQ(status.lines, c.lines);
     EXPECT_EQ(module->Count("sessions.open"), 0);
     const std::vector<LoggedRecord> records = RecordsWithText(FinishLog(), c.record);
@@ -160,17 +146,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The verdict stays the last key's, as for every other failure of a key.
 TEST_F(SignatureVerificationTest, AWrongSignatureCountsLikeAnyFailureOfItsKey) {
-    module->SetScript(Key(*certificates, 1, "valid", "material,public") +
-                      Key(*certificates, 2, "expiring", "public", "B"));
-    EXPECT_EQ(manager->TestCard(0, "123456"), 0xC0u);
+    EXPECT_EQ(Run(Key(*certificates, 1, "valid", "material,public") +
+                  Key(*certificates, 2, "expiring", "public", "B")),
+              0xC0u);
     EXPECT_EQ(status.lines, (std::vector<std::string>{
                                 "Trovate 2 chiavi private", kSigned,
                                 "La firma della credenziale 'K2' (B) non e' valida", kFailed}));
 
     status.lines.clear();
-    module->SetScript(Key(*certificates, 1, "expiring", "public", "B") +
-                      Key(*certificates, 2, "valid", "material,public"));
-    EXPECT_EQ(manager->TestCard(0, "123456"), 0u);
+    EXPECT_EQ(Run(Key(*certificates, 1, "expiring", "public", "B") +
+                  Key(*certificates, 2, "valid", "material,public")),
+              0u);
     EXPECT_EQ(status.lines.back(), kPassed);
 }
 

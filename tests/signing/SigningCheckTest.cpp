@@ -8,16 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "SigningFixture.h"
 #include "manager/TokenDetails.h"
-#include "modules/ModuleTestSupport.h"
-#include "support/rig/FakePcsc.h"
-#include "testmodule/ScriptedModule.h"
 
 namespace {
 
-const std::string kPin = "735911";
-const std::string kPassed = "Smart card testata con successo";
-const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
 const std::string kDriverFailure =
     "Errore durante l'utilizzo del driver (./mod.so) sulla funzione ";
 const std::string kFinalTry =
@@ -31,39 +26,6 @@ constexpr unsigned long kFlags =
 std::string Flags(unsigned long extra) {
     return "token.flags=" + std::to_string(kFlags | extra) + "\n";
 }
-
-// One reader with a card, the test module as the driver in use.
-class SigningTest : public ManagerTest {
-protected:
-    void SetUp() override {
-        ManagerTest::SetUp();
-        pcsc.readers = {"Reader A"};
-        pcsc.states["Reader A"] = SCARD_STATE_PRESENT;
-        pcsc.atrs["Reader A"] = {0x3B, 0x02, 0x14, 0x50};
-        ASSERT_EQ(manager->UpdateReaders(), 0u);
-        status.lines.clear();
-        module = std::make_unique<ScriptedModule>(dir.path(), "mod.so");
-        manager->m_driverInUse = "./mod.so";
-    }
-    uint32_t Run(const std::string& script, const std::string& pin = kPin) {
-        module->SetScript(script);
-        return manager->TestCard(0, pin);
-    }
-    // The whole log once the manager has stopped it.
-    std::string LogText() {
-        FinishLog();
-        return ReadFile(dir.path() + "/Lumidor.log");
-    }
-    // Everything the test took is given back.
-    void ExpectAllReleased() const {
-        EXPECT_EQ(module->Count("loads"), module->Count("unloads"));
-        EXPECT_EQ(module->Count("sessions.open"), 0);
-        EXPECT_EQ(pcsc.OpenContexts(), 0);
-    }
-
-    FakePcsc pcsc;
-    std::unique_ptr<ScriptedModule> module;
-};
 
 struct LinesCase {
     const char* what;

@@ -71,21 +71,9 @@ protected:
         return QTest::qWaitFor(condition, kWaitMs);
     }
 
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        for (int i = 0; i < window->m_messageList.GetCount(); ++i) {
-            lines.push_back(window->m_messageList.GetText(i));
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return Items(window->m_messageList); }
 
-    std::vector<std::string> Readers() const {
-        std::vector<std::string> readers;
-        for (int i = 0; i < window->m_readerCombo.GetCount(); ++i) {
-            readers.push_back(window->m_readerCombo.GetLBText(i));
-        }
-        return readers;
-    }
+    std::vector<std::string> Readers() const { return Items(window->m_readerCombo); }
 
     bool ButtonsEnabled() const { return window->m_testButton.IsWindowEnabled(); }
 

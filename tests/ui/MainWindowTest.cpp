@@ -50,21 +50,9 @@ protected:
         ASSERT_TRUE(window->Create());
     }
 
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        for (int i = 0; i < window->m_messageList.GetCount(); ++i) {
-            lines.push_back(window->m_messageList.GetText(i));
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return Items(window->m_messageList); }
 
-    std::vector<std::string> DriverItems() const {
-        std::vector<std::string> items;
-        for (int i = 0; i < window->m_driverCombo.GetCount(); ++i) {
-            items.push_back(window->m_driverCombo.GetLBText(i));
-        }
-        return items;
-    }
+    std::vector<std::string> DriverItems() const { return Items(window->m_driverCombo); }
 
     // The three buttons that work on the checked token are enabled together.
     bool ButtonsEnabled() const {

@@ -104,3 +104,19 @@ std::string Text(CDialogEx& dialog, int id) {
     Control(dialog, id);
     return dialog.GetDlgItemText(id);
 }
+
+std::vector<std::string> Items(const CListBox& list) {
+    std::vector<std::string> items;
+    for (int i = 0; i < list.GetCount(); ++i) {
+        items.push_back(list.GetText(i));
+    }
+    return items;
+}
+
+std::vector<std::string> Items(const CComboBox& combo) {
+    std::vector<std::string> items;
+    for (int i = 0; i < combo.GetCount(); ++i) {
+        items.push_back(combo.GetLBText(i));
+    }
+    return items;
+}

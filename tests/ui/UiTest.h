@@ -4,7 +4,9 @@
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "ui/framework/Controls.h"
 #include "ui/framework/Dialog.h"
 
 // The one Qt application of a test program (offscreen platform, set by CTest).
@@ -32,3 +34,7 @@ void PressKey(CDialogEx& dialog, int key);
 // Picks item `index` of combo box `id` from its dropped-down list.
 void ChooseItem(CDialogEx& dialog, int id, int index);
 std::string Text(CDialogEx& dialog, int id);
+
+// Every item of a list box or combo box, in order.
+std::vector<std::string> Items(const CListBox& list);
+std::vector<std::string> Items(const CComboBox& combo);
