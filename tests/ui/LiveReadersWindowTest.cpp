@@ -53,18 +53,8 @@ std::chrono::microseconds ProcessorTime() {
     return time(usage.ru_utime) + time(usage.ru_stime);
 }
 
-class LiveReadersWindowTest : public ::testing::Test {
+class LiveReadersWindowTest : public WindowTest {
 protected:
-    void SetUp() override { TestApplication(); }
-    // The window first: its watcher may still use the scripted service.
-    void TearDown() override { window.reset(); }
-
-    void Open(const std::string& catalogue) {
-        window = std::make_unique<CLumidorDlg>();
-        window->m_manager.InitCardList(catalogue.size(), catalogue.data());
-        ASSERT_TRUE(window->Create());
-    }
-
     // Lets the window's event loop run until `condition` holds; false when it never did.
     template <typename Condition>
     bool WindowShows(Condition condition) {
@@ -84,7 +74,6 @@ protected:
     }
 
     TempDir dir;
-    std::unique_ptr<CLumidorDlg> window;
 };
 
 // ---- On the rig ----

@@ -39,17 +39,8 @@ std::string Catalogue(const std::string& atr, const std::string& drivers) {
            R"(", "askpin": "true", "tryreusedriver": "true", "comment": "test card"}]})";
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public WindowTest {
 protected:
-    void SetUp() override { TestApplication(); }
-    void TearDown() override { window.reset(); }
-
-    void Open(const std::string& catalogue) {
-        window = std::make_unique<CLumidorDlg>();
-        window->m_manager.InitCardList(catalogue.size(), catalogue.data());
-        ASSERT_TRUE(window->Create());
-    }
-
     std::vector<std::string> Lines() const { return Items(window->m_messageList); }
 
     std::vector<std::string> DriverItems() const { return Items(window->m_driverCombo); }
@@ -83,7 +74,6 @@ protected:
     }
 
     TempDir dir;
-    std::unique_ptr<CLumidorDlg> window;
 };
 
 // ---- On the rig ----

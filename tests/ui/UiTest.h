@@ -1,11 +1,15 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ui/LumidorDlg.h"
 #include "ui/framework/Controls.h"
 #include "ui/framework/Dialog.h"
 
@@ -38,3 +42,19 @@ std::string Text(CDialogEx& dialog, int id);
 // Every item of a list box or combo box, in order.
 std::vector<std::string> Items(const CListBox& list);
 std::vector<std::string> Items(const CComboBox& combo);
+
+// The main window, opened with a catalogue of the test's own and closed before the rest of
+// the fixture goes (its reader watcher may still use a scripted PC/SC service).
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { TestApplication(); }
+    void TearDown() override { window.reset(); }
+
+    void Open(const std::string& catalogue) {
+        window = std::make_unique<CLumidorDlg>();
+        window->m_manager.InitCardList(catalogue.size(), catalogue.data());
+        ASSERT_TRUE(window->Create());
+    }
+
+    std::unique_ptr<CLumidorDlg> window;
+};
