@@ -446,6 +446,7 @@ TEST(TestModuleTest, PrivateKeysCanBeVisibleBeforeLoginButSignOnlyAfter) {
 }
 
 struct BadScript {
+    const char* what;
     const char* script;  // {rsa}, {ec} and {junk} stand for the files of those names
     const char* message;
 };
@@ -470,13 +471,18 @@ TEST_P(TestModuleScriptErrorTest, EndsTheProcessAtLoad) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TestModuleScriptErrorTest,
-    ::testing::Values(BadScript{"key_material=k|{rsa}\nkey=K|k|0|0\n", "no key= line before"},
-                      BadScript{"key=K|k|3|0\nkey_material=k|{rsa}\n", "not of the key's type"},
-                      BadScript{"key=K|k|0|0\nkey_material=k|/nonexistent.pem\n",
+    ::testing::Values(BadScript{"MaterialBeforeItsKey", "key_material=k|{rsa}\nkey=K|k|0|0\n",
+                                "no key= line before"},
+                      BadScript{"RsaMaterialForAnEcKey", "key=K|k|3|0\nkey_material=k|{rsa}\n",
+                                "not of the key's type"},
+                      BadScript{"MissingKeyFile", "key=K|k|0|0\nkey_material=k|/nonexistent.pem\n",
                                 "cannot read the file"},
-                      BadScript{"certificate=C|c|/nonexistent.der\n", "cannot read the file"},
-                      BadScript{"public_key=k|{junk}\n", "holds no PEM key"},
-                      BadScript{"key=K|k|0|0\nkey_material=k|{ec}\n", "not of the key's type"}));
+                      BadScript{"MissingCertificateFile", "certificate=C|c|/nonexistent.der\n",
+                                "cannot read the file"},
+                      BadScript{"NoPemKey", "public_key=k|{junk}\n", "holds no PEM key"},
+                      BadScript{"EcMaterialForAnRsaKey", "key=K|k|0|0\nkey_material=k|{ec}\n",
+                                "not of the key's type"}),
+    [](const ::testing::TestParamInfo<BadScript>& info) { return std::string(info.param.what); });
 
 // The test certificate set, made once, as the tests of certificates will use it.
 class TestCertificateSetTest : public ::testing::Test {
