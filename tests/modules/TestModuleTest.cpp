@@ -427,7 +427,11 @@ TEST_P(KeyMaterialTest, KeysWithMaterialSignForRealAndOthersDoNot) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, KeyMaterialTest,
                          ::testing::Values(MaterialCase{"0", CKM_RSA_PKCS, "rsa.pem", 256},
-                                           MaterialCase{"3", CKM_ECDSA, "ec.pem", 64}));
+                                           MaterialCase{"3", CKM_ECDSA, "ec.pem", 64}),
+                         [](const ::testing::TestParamInfo<MaterialCase>& info) {
+                             return info.param.mechanism == CKM_ECDSA ? std::string("Ecdsa")
+                                                                      : std::string("RsaPkcs");
+                         });
 
 TEST(TestModuleTest, PrivateKeysCanBeVisibleBeforeLoginButSignOnlyAfter) {
     TempDir dir;
