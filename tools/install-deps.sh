@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and running Lumidor need.
+# Installs the Debian packages that building, testing, packaging and running Lumidor need.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 
@@ -11,6 +11,7 @@ packages=(
   pcscd vsmartcard-vpcd softhsm2 opensc pcsc-tools
   python3 python3-cryptography openssl
   clang libclang-rt-14-dev
+  dpkg-dev desktop-file-utils man-db
 )
 
 missing=()
