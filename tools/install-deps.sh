@@ -9,7 +9,7 @@ packages=(
   qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   pcscd vsmartcard-vpcd softhsm2 opensc pcsc-tools
-  python3 python3-cryptography openssl
+  python3 python3-cryptography python3-jsonschema openssl
   clang libclang-rt-14-dev
   dpkg-dev desktop-file-utils man-db
 )

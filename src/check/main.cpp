@@ -1,88 +1,45 @@
-// lumidor-check: the window's card check as plain text, for consoles, scripts and support
-// staff without a display.
+// lumidor-check: the window's card check as a report, for consoles, scripts and support
+// staff without a display. `lumidor-check --help` tells its options and exit statuses.
 //
-//     lumidor-check [--test] [reader-position]
-//
-// Lists the readers, checks the given reader (or the first one holding a card) and prints
-// what the window would show, the token's certificates included. With --test, after a successful check, it reads the PIN as one
-// line from standard input (never from the command line or the environment) and runs the
-// signing test on the checked reader. Exit status 0 only when the check, and the test when
-// asked for, succeeded; 2 for a usage error, a missing or empty PIN or an unusable catalogue;
-// 128 + the signal's number when SIGINT, SIGTERM, SIGHUP or SIGQUIT ended it.
+// Lists the readers, checks the chosen reader (or the first one holding a card) and reports
+// what the window would show, the token's certificates included, as text or as one JSON
+// document. With --test, after a successful check, it reads the PIN as one line from
+// standard input (never from the command line or the environment) and runs the signing test
+// on the checked reader. 128 + the signal's number when SIGINT, SIGTERM, SIGHUP or SIGQUIT
+// ended it.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
+#include "check/CheckArguments.h"
+#include "check/CheckReport.h"
 #include "check/PinInput.h"
+#include "check/ReportJson.h"
+#include "check/ReportText.h"
 #include "check/SignalExit.h"
+#include "check/VersionText.h"
 #include "manager/MessageList.h"
 #include "manager/SmartCardManager.h"
-#include "manager/TokenCertificates.h"
 #include "platform/Wipe.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
 
-void PrintUsage(const char* program) {
-    std::fprintf(stderr, "uso: %s [--test] [posizione-lettore]\n", program);
+void PrintError(const std::string& text) {
+    std::fprintf(stderr, "lumidor-check: %s\n", text.c_str());
 }
 
-// The reader position from the command line (-1 when none was given) and the test switch.
-bool ParseArguments(int argc, char** argv, int* readerIndex, bool* test) {
-    *readerIndex = -1;
-    *test = false;
-    bool positionGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--test" && !*test) {
-            *test = true;
-            continue;
-        }
-        char* end = nullptr;
-        long value = std::strtol(argv[i], &end, 10);
-        if (positionGiven || end == argv[i] || *end != '\0' || value < 0 || value >= kMaxReaders) {
-            return false;
-        }
-        *readerIndex = static_cast<int>(value);
-        positionGiven = true;
-    }
-    return true;
-}
-
-void PrintField(const char* name, const std::string& value) {
-    std::printf("%-18s %s\n", name, value.c_str());
-}
-
-void PrintCertificates(const std::vector<TokenCertificate>& certificates) {
-    std::printf("\nCertificati:\n");
-    if (certificates.empty()) {
-        std::printf("  (nessuno)\n");
-    }
-    for (const TokenCertificate& certificate : certificates) {
-        const CertificateContent& content = certificate.content;
-        std::printf("  %s\n", CertificateName(certificate).c_str());
-        PrintField("   Etichetta", certificate.label);
-        PrintField("   ID", certificate.id);
-        PrintField("   Stato", CertificateStateText(content.state));
-        if (content.state == CertificateState::Unreadable) {
-            continue;
-        }
-        PrintField("   Titolare", content.subjectCommonName);
-        PrintField("   Organizzazione", content.subjectOrganization);
-        PrintField("   Emittente", content.issuerCommonName);
-        PrintField("   Valido dal", LocalDate(content.validFrom));
-        PrintField("   Valido fino al", LocalDate(content.validUntil));
-        PrintField("   Utilizzo chiave", content.keyUsage);
-        PrintField("   Chiave privata", certificate.hasPrivateKey ? "presente" : "assente");
-    }
+void Print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 // The first reader holding a card; when none does, the first reader, so that the report
 // says that no card was found rather than that no reader was given. -1 without readers.
-int ReaderToCheck(const CSmartCardManager& manager) {
+int FirstReaderWithCard(const CSmartCardManager& manager) {
     for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
         if ((manager.m_readers[i].dwEventState & SCARD_STATE_PRESENT) != 0) {
             return static_cast<int>(i);
@@ -91,78 +48,80 @@ int ReaderToCheck(const CSmartCardManager& manager) {
     return manager.m_readerCount > 0 ? 0 : -1;
 }
 
-int Run(int readerIndex, bool test) {
-    CSmartCardManager manager;
-    MemoryMessageList messages;
-    manager.m_statusList = &messages;
-    manager.UpdateReaders();
-
-    std::printf("Lettori:\n");
+// The position of the reader named exactly `name`, or -1.
+int ReaderNamed(const CSmartCardManager& manager, const std::string& name) {
     for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
-        const SCARD_READERSTATE& reader = manager.m_readers[i];
-        bool present = (reader.dwEventState & SCARD_STATE_PRESENT) != 0;
-        std::printf("  %u  %-40s stato 0x%08lX%s\n", i, reader.szReader,
-                    static_cast<unsigned long>(reader.dwEventState),
-                    present ? "  carta presente" : "");
+        if (name == manager.m_readers[i].szReader) {
+            return static_cast<int>(i);
+        }
     }
-    if (manager.m_readerCount == 0) {
-        std::printf("  (nessuno)\n");
-    }
+    return -1;
+}
 
-    if (readerIndex < 0) {
-        readerIndex = ReaderToCheck(manager);
-    }
-    uint32_t result = manager.CheckCardInReader(readerIndex);
-
-    std::printf("\n");
-    PrintField("Lettore", manager.m_readerName);
-    PrintField("ATR carta", manager.m_atr);
-    PrintField("Driver abbinati", manager.m_cardDrivers);
-    std::string loaded;
-    for (const std::string& driver : manager.m_drivers) {
-        loaded += (loaded.empty() ? "" : ", ") + driver;
-    }
-    PrintField("Driver caricati", loaded);
-    PrintField("Driver in uso", manager.m_driverInUse);
-    PrintField("Posizione driver", manager.m_driverPath);
-    PrintField("Versione driver", manager.m_driverVersion);
-    TokenDetails token = manager.GetTokenDetails();
-    PrintField("Etichetta token", token.label);
-    PrintField("Numero seriale", token.serialNumber);
-    PrintCertificates(manager.m_certificates);
-
-    std::printf("\nMessaggi:\n");
-    for (const std::string& line : messages.lines) {
-        std::printf("  %s\n", line.c_str());
-    }
-    std::printf("\nRisultato: 0x%08X\n", result);
-    if (result != 0 || !test) {
-        return result == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
-    }
-
-    std::fflush(stdout);
+// The signing test after a successful check: the PIN line, then the test. Its status lines
+// and result go into `report`; a usage error (no PIN, empty PIN) is returned as such.
+std::optional<int> RunSigningTest(CSmartCardManager& manager, MemoryMessageList& messages,
+                                  CheckReport& report) {
     std::string pin;
     WipeOnExit wipePin(pin);
     switch (ReadPin(pin)) {
         case PinLine::Missing:
-            std::fprintf(stderr, "lumidor-check: nessun PIN sullo standard input\n");
+            PrintError("nessun PIN sullo standard input");
             return kUsageError;
         case PinLine::Empty:
-            std::fprintf(stderr, "lumidor-check: PIN vuoto: nessun test eseguito.\n");
+            PrintError("PIN vuoto: nessun test eseguito.");
             return kUsageError;
         case PinLine::Typed:
             break;
     }
     const std::size_t before = messages.lines.size();
     // TestCard's own copy is the only one it gets, and TestCard wipes it.
-    uint32_t testResult = manager.TestCard(readerIndex, std::move(pin));
+    SigningTestReport test;
+    test.result = manager.TestCard(report.checkedReader, std::move(pin));
+    test.lines.assign(messages.lines.begin() + static_cast<std::ptrdiff_t>(before),
+                      messages.lines.end());
+    report.test = std::move(test);
+    return std::nullopt;
+}
 
-    std::printf("\nTest di firma:\n");
-    for (std::size_t i = before; i < messages.lines.size(); ++i) {
-        std::printf("  %s\n", messages.lines[i].c_str());
+int Run(const CheckOptions& options) {
+    CSmartCardManager manager;
+    MemoryMessageList messages;
+    manager.m_statusList = &messages;
+    manager.UpdateReaders();
+
+    int readerIndex = options.readerIndex;
+    if (!options.readerName.empty()) {
+        readerIndex = ReaderNamed(manager, options.readerName);
+        if (readerIndex < 0) {
+            PrintError("nessun lettore di nome '" + options.readerName + "'");
+        }
+    } else if (readerIndex < 0) {
+        readerIndex = FirstReaderWithCard(manager);
     }
-    std::printf("\nRisultato del test: 0x%08X\n", testResult);
-    return testResult == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    const uint32_t result = manager.CheckCardInReader(readerIndex);
+    CheckReport report = ReportCheck(manager, messages.lines, readerIndex, result);
+
+    const bool text = !options.json && !options.quiet;
+    if (text) {
+        Print(CheckText(report));
+    }
+    if (options.test && result == 0) {
+        // What the report says so far is out before the PIN prompt.
+        std::fflush(stdout);
+        if (const std::optional<int> failed = RunSigningTest(manager, messages, report)) {
+            return *failed;
+        }
+        if (text) {
+            Print(TestText(report));
+        }
+    }
+    if (options.json) {
+        Print(ReportJson(report));
+    } else if (options.quiet) {
+        Print(VerdictLine(report) + "\n");
+    }
+    return ExitStatus(report);
 }
 
 }  // namespace
@@ -170,17 +129,30 @@ int Run(int readerIndex, bool test) {
 int main(int argc, char** argv) {
     // Before any other thread exists, so that every thread inherits the blocked signals.
     EndOnSignals();
-    int readerIndex = -1;
-    bool test = false;
-    if (!ParseArguments(argc, argv, &readerIndex, &test)) {
-        PrintUsage(argv[0]);
+    const std::optional<CheckOptions> options = ParseArguments(argc, argv);
+    if (!options) {
+        PrintError("argomenti non validi");
+        std::fputs(UsageText(), stderr);
         return kUsageError;
     }
+    if (options->help) {
+        std::fputs(UsageText(), stdout);
+        return EXIT_SUCCESS;
+    }
+    if (options->version) {
+        const std::optional<std::string> version = VersionText();
+        if (!version) {
+            PrintError("il catalogo incorporato non ha una \"version\" leggibile");
+            return kUsageError;
+        }
+        Print(*version);
+        return EXIT_SUCCESS;
+    }
     try {
-        return Run(readerIndex, test);
+        return Run(*options);
     } catch (const std::exception& error) {
         // The catalogue is missing or unusable; its messages are in the log.
-        std::fprintf(stderr, "lumidor-check: %s\n", error.what());
+        PrintError(error.what());
         return kUsageError;
     }
 }

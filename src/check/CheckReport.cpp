@@ -1,0 +1,93 @@
+#include "check/CheckReport.h"
+
+#include <memory>
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kNoReader = 3;
+constexpr int kNoCard = 4;
+
+struct StateFlag {
+    uint32_t bit;
+    const char* name;
+};
+
+constexpr StateFlag kStateFlags[] = {
+    {SCARD_STATE_IGNORE, "SCARD_STATE_IGNORE"},
+    {SCARD_STATE_CHANGED, "SCARD_STATE_CHANGED"},
+    {SCARD_STATE_UNKNOWN, "SCARD_STATE_UNKNOWN"},
+    {SCARD_STATE_UNAVAILABLE, "SCARD_STATE_UNAVAILABLE"},
+    {SCARD_STATE_EMPTY, "SCARD_STATE_EMPTY"},
+    {SCARD_STATE_PRESENT, "SCARD_STATE_PRESENT"},
+    {SCARD_STATE_ATRMATCH, "SCARD_STATE_ATRMATCH"},
+    {SCARD_STATE_EXCLUSIVE, "SCARD_STATE_EXCLUSIVE"},
+    {SCARD_STATE_INUSE, "SCARD_STATE_INUSE"},
+    {SCARD_STATE_MUTE, "SCARD_STATE_MUTE"},
+    {SCARD_STATE_UNPOWERED, "SCARD_STATE_UNPOWERED"},
+};
+
+}  // namespace
+
+std::vector<ReaderEntry> ReadReaderTable(const CSmartCardManager& manager) {
+    std::vector<ReaderEntry> readers;
+    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
+        const SCARD_READERSTATE& reader = manager.m_readers[i];
+        readers.push_back({reader.szReader, static_cast<uint32_t>(reader.dwEventState)});
+    }
+    return readers;
+}
+
+CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::string>& messages,
+                        int checkedReader, uint32_t result) {
+    CheckReport report;
+    report.readers = ReadReaderTable(manager);
+    if (checkedReader >= 0 && static_cast<std::size_t>(checkedReader) < report.readers.size()) {
+        report.checkedReader = checkedReader;
+    }
+    report.readerName = manager.m_readerName;
+    report.atr = manager.m_atr;
+    if (!report.atr.empty()) {
+        // The check identified the card by this same lookup; without an entry it searched
+        // the system's modules.
+        const std::unique_ptr<CardDefinition> entry(
+            manager.FindCardJson(manager.m_readerName, manager.m_atr));
+        report.source = entry != nullptr ? DriverSource::Catalogue : DriverSource::System;
+        if (entry != nullptr) {
+            report.catalogueEntry = *entry;
+        }
+    }
+    report.cardDrivers = manager.m_cardDrivers;
+    report.loadedDrivers = manager.m_drivers;
+    report.driverInUse = manager.m_driverInUse;
+    report.driverPath = manager.m_driverPath;
+    report.driverVersion = manager.m_driverVersion;
+    report.token = manager.GetTokenDetails();
+    report.certificates = manager.m_certificates;
+    report.messages = messages;
+    report.result = result;
+    return report;
+}
+
+int ExitStatus(const CheckReport& report) {
+    if (report.readers.empty() || report.result == kNoReadersAvailable) {
+        return kNoReader;
+    }
+    if (report.result == kNoSmartCard) {
+        return kNoCard;
+    }
+    if (report.result != 0 || (report.test && report.test->result != 0)) {
+        return kFailed;
+    }
+    return 0;
+}
+
+std::vector<std::string> ReaderStateFlags(uint32_t state) {
+    std::vector<std::string> names;
+    for (const StateFlag& flag : kStateFlags) {
+        if ((state & flag.bit) != 0) {
+            names.emplace_back(flag.name);
+        }
+    }
+    return names;
+}
