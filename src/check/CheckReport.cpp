@@ -2,11 +2,19 @@
 
 #include <memory>
 
+#include "manager/KeyText.h"
+
 namespace {
 
 constexpr int kFailed = 1;
 constexpr int kNoReader = 3;
 constexpr int kNoCard = 4;
+
+// A text of the module's token information as valid UTF-8 without control characters: the
+// module's bytes are not checked by anyone before, and both reports must stay readable.
+std::string CleanText(const std::string& text) {
+    return KeyLabelText(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
 
 struct StateFlag {
     uint32_t bit;
@@ -63,6 +71,10 @@ CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::strin
     report.driverPath = manager.m_driverPath;
     report.driverVersion = manager.m_driverVersion;
     report.token = manager.GetTokenDetails();
+    for (std::string* text : {&report.token.label, &report.token.manufacturerId,
+                              &report.token.model, &report.token.serialNumber}) {
+        *text = CleanText(*text);
+    }
     report.certificates = manager.m_certificates;
     report.messages = messages;
     report.result = result;

@@ -16,6 +16,7 @@
 #include "support/SoftHsm.h"
 #include "support/TempDir.h"
 #include "support/rig/VirtualCard.h"
+#include "testmodule/ScriptedModule.h"
 
 namespace {
 
@@ -332,6 +333,24 @@ TEST_F(CheckReportTest, TheValidatorRefusesADocumentOutsideTheSchema) {
     report = Parse(valid);
     report.removeMember("token");
     EXPECT_NE(SchemaErrors(report.toStyledString()), "");
+}
+
+// A module's token label is bytes: both reports show it as valid UTF-8, and the JSON document
+// stays one that a strict reader takes.
+TEST_F(CheckReportTest, ATokenLabelOfInvalidBytesReadsAsValidUtf8) {
+    ScriptedModule module(dir.path(), "modulo.so");
+    module.SetScript("slot=1|1|Virtual PCD 00 00|Caf\xC3\xA9 \xFF\x01x\n");
+    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
+                                           R"({"type": "CCID", "atr": ")") +
+                                   kAtr + R"(", "drivers": ")" + module.path() +
+                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+    VirtualCard card(0, kAtr);
+    const CheckRun text = Check("");
+    EXPECT_EQ(text.status, 0) << text.out;
+    EXPECT_EQ(Field(text.out, "Etichetta token"), "Caf\xC3\xA9 ? x");
+    const CheckRun json = Check("--json");
+    EXPECT_EQ(SchemaErrors(json.out), "");
+    EXPECT_EQ(Parse(json.out)["token"]["label"].asString(), "Caf\xC3\xA9 ? x");
 }
 
 TEST_F(CheckReportTest, AnUnusableCatalogueIsStatusTwo) {
