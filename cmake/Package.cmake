@@ -5,15 +5,13 @@ include(GNUInstallDirs)
 
 # Debian ships manual pages gzipped, without a name or time stamp in the header.
 set(manPage ${PROJECT_SOURCE_DIR}/docs/lumidor-check.1)
-if(EXISTS ${manPage})
-    set(manPageGz ${PROJECT_BINARY_DIR}/lumidor-check.1.gz)
-    add_custom_command(OUTPUT ${manPageGz}
-        COMMAND ${CMAKE_COMMAND} -E copy ${manPage} ${PROJECT_BINARY_DIR}/lumidor-check.1
-        COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/lumidor-check.1
-        DEPENDS ${manPage} VERBATIM)
-    add_custom_target(lumidor_man_page ALL DEPENDS ${manPageGz})
-    install(FILES ${manPageGz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
+set(manPageGz ${PROJECT_BINARY_DIR}/lumidor-check.1.gz)
+add_custom_command(OUTPUT ${manPageGz}
+    COMMAND ${CMAKE_COMMAND} -E copy ${manPage} ${PROJECT_BINARY_DIR}/lumidor-check.1
+    COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/lumidor-check.1
+    DEPENDS ${manPage} VERBATIM)
+add_custom_target(lumidor_man_page ALL DEPENDS ${manPageGz})
+install(FILES ${manPageGz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/lumidor)
