@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
@@ -334,7 +335,9 @@ TEST_F(SoftHsmWindowTest, CheckTokenInformationAndSigningTestWithTheRealModule) 
     Open(Catalogue(kKnownAtr, SoftHsmToken::kModule));
     EXPECT_EQ(window->m_readerCombo.GetCurSel(), 0);
     EXPECT_EQ(DriverItems(), std::vector<std::string>{SoftHsmToken::kModule});
-    EXPECT_EQ(Text(*window, IDC_DRIVER_PATH), SoftHsmToken::kModule);
+    // The module's file, by whatever name it was first loaded under in this process.
+    EXPECT_TRUE(std::filesystem::equivalent(Text(*window, IDC_DRIVER_PATH), SoftHsmToken::kModule))
+        << Text(*window, IDC_DRIVER_PATH);
     EXPECT_FALSE(Text(*window, IDC_DRIVER_VERSION).empty());
     ASSERT_TRUE(ButtonsEnabled());
     EXPECT_EQ(TokenLabelShown(), " Token di prova");
