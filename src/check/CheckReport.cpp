@@ -10,8 +10,9 @@ constexpr int kFailed = 1;
 constexpr int kNoReader = 3;
 constexpr int kNoCard = 4;
 
-// A text of the module's token information as valid UTF-8 without control characters: the
-// module's bytes are not checked by anyone before, and both reports must stay readable.
+// A text as valid UTF-8 without control characters: token information, reader names and
+// driver names come from modules, the PC/SC service and the catalogue, whose bytes nobody
+// checks before, and both reports must stay readable (the JSON one parseable).
 std::string CleanText(const std::string& text) {
     return KeyLabelText(reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
@@ -41,7 +42,8 @@ std::vector<ReaderEntry> ReadReaderTable(const CSmartCardManager& manager) {
     std::vector<ReaderEntry> readers;
     for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
         const SCARD_READERSTATE& reader = manager.m_readers[i];
-        readers.push_back({reader.szReader, static_cast<uint32_t>(reader.dwEventState)});
+        readers.push_back({CleanText(reader.szReader != nullptr ? reader.szReader : ""),
+                           static_cast<uint32_t>(reader.dwEventState)});
     }
     return readers;
 }
@@ -53,7 +55,7 @@ CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::strin
     if (checkedReader >= 0 && static_cast<std::size_t>(checkedReader) < report.readers.size()) {
         report.checkedReader = checkedReader;
     }
-    report.readerName = manager.m_readerName;
+    report.readerName = CleanText(manager.m_readerName);
     report.atr = manager.m_atr;
     if (!report.atr.empty()) {
         // The check identified the card by this same lookup; without an entry it searched
@@ -63,12 +65,20 @@ CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::strin
         report.source = entry != nullptr ? DriverSource::Catalogue : DriverSource::System;
         if (entry != nullptr) {
             report.catalogueEntry = *entry;
+            for (std::string* text :
+                 {&report.catalogueEntry->atr, &report.catalogueEntry->atrMask,
+                  &report.catalogueEntry->drivers, &report.catalogueEntry->filter,
+                  &report.catalogueEntry->reader}) {
+                *text = CleanText(*text);
+            }
         }
     }
-    report.cardDrivers = manager.m_cardDrivers;
-    report.loadedDrivers = manager.m_drivers;
-    report.driverInUse = manager.m_driverInUse;
-    report.driverPath = manager.m_driverPath;
+    report.cardDrivers = CleanText(manager.m_cardDrivers);
+    for (const std::string& driver : manager.m_drivers) {
+        report.loadedDrivers.push_back(CleanText(driver));
+    }
+    report.driverInUse = CleanText(manager.m_driverInUse);
+    report.driverPath = CleanText(manager.m_driverPath);
     report.driverVersion = manager.m_driverVersion;
     report.token = manager.GetTokenDetails();
     for (std::string* text : {&report.token.label, &report.token.manufacturerId,
@@ -76,7 +86,9 @@ CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::strin
         *text = CleanText(*text);
     }
     report.certificates = manager.m_certificates;
-    report.messages = messages;
+    for (const std::string& line : messages) {
+        report.messages.push_back(CleanText(line));
+    }
     report.result = result;
     return report;
 }

@@ -359,6 +359,27 @@ TEST_F(CheckReportTest, ATokenLabelOfInvalidBytesReadsAsValidUtf8) {
     EXPECT_EQ(Parse(json.out)["token"]["label"].asString(), "Caf\xC3\xA9 ? x");
 }
 
+// A module's file name is whatever bytes the catalogue names: the reports stay valid UTF-8.
+TEST_F(CheckReportTest, ADriverNameOfInvalidBytesReadsAsValidUtf8) {
+    ScriptedModule module(dir.path(), "modulo\xFF.so");
+    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
+                                           R"({"type": "CCID", "atr": ")") +
+                                   kAtr + R"(", "drivers": ")" + module.path() +
+                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+    VirtualCard card(0, kAtr);
+    const std::string shown = dir.path() + "/modulo?.so";
+    const CheckRun text = Check("");
+    EXPECT_EQ(text.status, 0) << text.out;
+    EXPECT_EQ(Field(text.out, "Driver in uso"), shown);
+    const CheckRun json = Check("--json");
+    EXPECT_EQ(SchemaErrors(json.out), "");
+    const Json::Value report = Parse(json.out);
+    EXPECT_EQ(report["driverInUse"].asString(), shown) << json.out;
+    for (const Json::Value& line : report["messages"]) {
+        EXPECT_EQ(line.asString().find('\xFF'), std::string::npos) << line.asString();
+    }
+}
+
 TEST_F(CheckReportTest, AnUnusableCatalogueIsStatusTwo) {
     WriteFile("cardlist.json", "{");
     const CheckRun run = Check("--json");
