@@ -67,12 +67,21 @@ def new_key(key_type):
     return rsa.generate_private_key(public_exponent=65537, key_size=2048)
 
 
-def validity(spec, now):
-    start, end = spec
+def validity(period, now):
+    start, end = period
     if isinstance(start, tuple):
         return (datetime.datetime(*start, tzinfo=datetime.timezone.utc),
                 datetime.datetime(*end, tzinfo=datetime.timezone.utc))
     return now - datetime.timedelta(days=start), now + datetime.timedelta(days=end)
+
+
+def key_usage(**granted):
+    """A key usage extension with the granted bits set and every other bit clear."""
+    bits = dict.fromkeys(("digital_signature", "content_commitment", "key_encipherment",
+                          "data_encipherment", "key_agreement", "key_cert_sign", "crl_sign",
+                          "encipher_only", "decipher_only"), False)
+    bits.update(granted)
+    return x509.KeyUsage(**bits)
 
 
 def name(cn, organization):
@@ -105,10 +114,7 @@ def make_ca(directory):
         .public_key(key.public_key()).serial_number(1)
         .not_valid_before(CA_NOT_BEFORE).not_valid_after(CA_NOT_AFTER)
         .add_extension(x509.BasicConstraints(ca=True, path_length=0), critical=True)
-        .add_extension(x509.KeyUsage(digital_signature=False, content_commitment=False,
-                                     key_encipherment=False, data_encipherment=False,
-                                     key_agreement=False, key_cert_sign=True, crl_sign=True,
-                                     encipher_only=False, decipher_only=False), critical=True)
+        .add_extension(key_usage(key_cert_sign=True, crl_sign=True), critical=True)
         .add_extension(x509.SubjectKeyIdentifier.from_public_key(key.public_key()),
                        critical=False)
         .sign(key, hashes.SHA256()))
@@ -124,8 +130,8 @@ def make_ca(directory):
     return key, certificate, entry
 
 
-def make_user(directory, ca_key, ca_certificate, serial, spec, now):
-    label, key_id, cn, key_type, dates = spec
+def make_user(directory, ca_key, ca_certificate, serial, entry, now):
+    label, key_id, cn, key_type, dates = entry
     key = new_key(key_type)
     not_before, not_after = validity(dates, now)
     certificate = (
@@ -134,10 +140,8 @@ def make_user(directory, ca_key, ca_certificate, serial, spec, now):
         .public_key(key.public_key()).serial_number(serial)
         .not_valid_before(not_before).not_valid_after(not_after)
         .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
-        .add_extension(x509.KeyUsage(digital_signature=True, content_commitment=True,
-                                     key_encipherment=False, data_encipherment=False,
-                                     key_agreement=False, key_cert_sign=False, crl_sign=False,
-                                     encipher_only=False, decipher_only=False), critical=True)
+        .add_extension(key_usage(digital_signature=True, content_commitment=True),
+                       critical=True)
         .add_extension(x509.SubjectKeyIdentifier.from_public_key(key.public_key()),
                        critical=False)
         .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(ca_key.public_key()),
@@ -170,8 +174,8 @@ def main():
     os.makedirs(arguments.out, exist_ok=True)
     now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
     ca_key, ca_certificate, ca_entry = make_ca(arguments.out)
-    entries = [make_user(arguments.out, ca_key, ca_certificate, serial, spec, now)
-               for serial, spec in enumerate(CERTIFICATES, start=2)]
+    entries = [make_user(arguments.out, ca_key, ca_certificate, serial, entry, now)
+               for serial, entry in enumerate(CERTIFICATES, start=2)]
     manifest = {"ca": ca_entry, "certificates": entries}
     write(arguments.out, "manifest.json", json.dumps(manifest, indent=2).encode())
 

@@ -100,6 +100,17 @@ std::string AtrToHex(const unsigned char* atr, std::size_t length) {
     return text;
 }
 
+std::string HexPairs(const std::string& hex, char separator) {
+    std::string text;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        if (i > 0) {
+            text += separator;
+        }
+        text += hex.substr(i, 2);
+    }
+    return text;
+}
+
 CardDefinition* CSmartCardManager::FindCardJson(std::string readerName, std::string atrHex) {
     if (atrHex.empty()) {
         return nullptr;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "manager/SmartCardManager.h"
 #include "platform/TextLines.h"
 
 namespace {
@@ -60,17 +61,11 @@ ReadResult ReadBounded(const std::string& path, std::string* text) {
 
 // "3B021450" as the list writes ATRs: "3B 02 14 50".
 std::string SpacedAtr(const std::string& atrHex) {
-    std::string spaced;
-    for (std::size_t i = 0; i < atrHex.size(); i += 2) {
-        if (i > 0) {
-            spaced += ' ';
-        }
-        spaced += atrHex.substr(i, 2);
-    }
-    for (char& c : spaced) {
+    std::string upper = atrHex;
+    for (char& c : upper) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    return spaced;
+    return HexPairs(upper, ' ');
 }
 
 // Hexadecimal digits, blanks, '.', classes and the plain operators are all an ATR pattern

@@ -82,13 +82,7 @@ std::string Sha256Fingerprint(const unsigned char* der, std::size_t length) {
         ERR_clear_error();
         return {};
     }
-    const std::string hex = AtrToHex(digest, digestLength);
-    std::string text;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        text += i == 0 ? "" : ":";
-        text += hex.substr(i, 2);
-    }
-    return text;
+    return HexPairs(AtrToHex(digest, digestLength), ':');
 }
 
 CertificateState StateAt(const CertificateContent& content, std::time_t now) {
