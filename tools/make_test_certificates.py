@@ -10,7 +10,7 @@ The CA: "ca.key.pem" (PKCS#8), "ca.cert.der", "ca.cert.pem"; subject CN "Lumidor
 O "Lumidor"; RSA 2048, valid 2019-01-01 .. 2100-01-01.
 
 The user certificates, subject O "Lumidor Test", key usage digitalSignature and
-nonRepudiation, signed by the CA with SHA-256:
+nonRepudiation unless the table says otherwise, signed by the CA with SHA-256:
 
     name      CKA_ID  CN                key          validity
     valid     a101    Mario Rossi       RSA 2048     now-365d .. now+730d
@@ -20,6 +20,12 @@ nonRepudiation, signed by the CA with SHA-256:
     nokey     a105    Senza Chiave      RSA 2048     now-365d .. now+730d  (its key is meant
                                                      to be put on no token)
     ec        a106    Elena Curva       EC P-256     now-365d .. now+730d
+    oldca     a107    Vecchia CA        RSA 2048     2010-01-01 .. 2020-01-01  (an authority:
+                                                     basicConstraints cA, keyCertSign, cRLSign)
+    cipher    a108    Cifra Soltanto    RSA 2048     2020-01-01 .. 2021-01-01  (key usage
+                                                     keyEncipherment only)
+    nousage   a109    Senza Uso         RSA 2048     2020-01-01 .. 2021-01-01  (no key usage
+                                                     extension)
 
 Each has "<name>.key.pem" (private key, PKCS#8 PEM), "<name>.key.der" (the same in DER),
 "<name>.pub.pem" and "<name>.pub.der" (SubjectPublicKeyInfo), "<name>.cert.der" (the
@@ -50,15 +56,30 @@ CA_NOT_BEFORE = datetime.datetime(2019, 1, 1, tzinfo=datetime.timezone.utc)
 CA_NOT_AFTER = datetime.datetime(2100, 1, 1, tzinfo=datetime.timezone.utc)
 USER_ORGANIZATION = "Lumidor Test"
 
-# name, CKA_ID, CN, key type, validity: (days before now, days after now) or two dates.
+# name, CKA_ID, CN, key type, validity: (days before now, days after now) or two dates,
+# extensions: "signing" (a user's signing certificate), "authority", "encryption" or "none".
 CERTIFICATES = [
-    ("valid", "a101", "Mario Rossi", "rsa", (365, 730)),
-    ("expired", "a102", "Anna Scaduta", "rsa", ((2020, 1, 1), (2021, 1, 1))),
-    ("expiring", "a103", "Luca Inscadenza", "rsa", (365, 10)),
-    ("notyet", "a104", "Futura Bianchi", "rsa", ((2090, 1, 1), (2095, 1, 1))),
-    ("nokey", "a105", "Senza Chiave", "rsa", (365, 730)),
-    ("ec", "a106", "Elena Curva", "ec", (365, 730)),
+    ("valid", "a101", "Mario Rossi", "rsa", (365, 730), "signing"),
+    ("expired", "a102", "Anna Scaduta", "rsa", ((2020, 1, 1), (2021, 1, 1)), "signing"),
+    ("expiring", "a103", "Luca Inscadenza", "rsa", (365, 10), "signing"),
+    ("notyet", "a104", "Futura Bianchi", "rsa", ((2090, 1, 1), (2095, 1, 1)), "signing"),
+    ("nokey", "a105", "Senza Chiave", "rsa", (365, 730), "signing"),
+    ("ec", "a106", "Elena Curva", "ec", (365, 730), "signing"),
+    ("oldca", "a107", "Vecchia CA", "rsa", ((2010, 1, 1), (2020, 1, 1)), "authority"),
+    ("cipher", "a108", "Cifra Soltanto", "rsa", ((2020, 1, 1), (2021, 1, 1)), "encryption"),
+    ("nousage", "a109", "Senza Uso", "rsa", ((2020, 1, 1), (2021, 1, 1)), "none"),
 ]
+
+# The basic constraints and key usage of each kind of certificate; None: no such extension.
+EXTENSIONS = {
+    "signing": (x509.BasicConstraints(ca=False, path_length=None),
+                {"digital_signature": True, "content_commitment": True}),
+    "authority": (x509.BasicConstraints(ca=True, path_length=None),
+                  {"key_cert_sign": True, "crl_sign": True}),
+    "encryption": (x509.BasicConstraints(ca=False, path_length=None),
+                   {"key_encipherment": True}),
+    "none": (None, None),
+}
 
 
 def new_key(key_type):
@@ -131,17 +152,21 @@ def make_ca(directory):
 
 
 def make_user(directory, ca_key, ca_certificate, serial, entry, now):
-    label, key_id, cn, key_type, dates = entry
+    label, key_id, cn, key_type, dates, kind = entry
     key = new_key(key_type)
     not_before, not_after = validity(dates, now)
-    certificate = (
+    constraints, usage = EXTENSIONS[kind]
+    builder = (
         x509.CertificateBuilder()
         .subject_name(name(cn, USER_ORGANIZATION)).issuer_name(ca_certificate.subject)
         .public_key(key.public_key()).serial_number(serial)
-        .not_valid_before(not_before).not_valid_after(not_after)
-        .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
-        .add_extension(key_usage(digital_signature=True, content_commitment=True),
-                       critical=True)
+        .not_valid_before(not_before).not_valid_after(not_after))
+    if constraints is not None:
+        builder = builder.add_extension(constraints, critical=True)
+    if usage is not None:
+        builder = builder.add_extension(key_usage(**usage), critical=True)
+    certificate = (
+        builder
         .add_extension(x509.SubjectKeyIdentifier.from_public_key(key.public_key()),
                        critical=False)
         .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(ca_key.public_key()),

@@ -113,6 +113,10 @@ CertificateContent ReadCertificate(const unsigned char* der, std::size_t length,
     content.sha256Fingerprint = Sha256Fingerprint(der, length);
 
     const KeyUsageRead keyUsage = KeyUsageNames(certificate, content.keyUsage);
+    content.certificateAuthority = (X509_get_extension_flags(certificate) & EXFLAG_CA) != 0;
+    // All bits set when the certificate has no key usage extension.
+    content.signingUsage =
+        (X509_get_key_usage(certificate) & (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION)) != 0;
     const bool datesRead = TimeValue(X509_get0_notBefore(certificate), content.validFrom) &&
                            TimeValue(X509_get0_notAfter(certificate), content.validUntil);
     ERR_clear_error();

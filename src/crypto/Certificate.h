@@ -22,6 +22,10 @@ struct CertificateContent {
     // The key usage extension's bits by their Italian names, ", " between them; empty when
     // the certificate has no such extension.
     std::string keyUsage;
+    // The basic constraints extension says cA: the certificate of an authority, not a user's.
+    bool certificateAuthority = false;
+    // The key usage extension is absent or allows digital signatures or non-repudiation.
+    bool signingUsage = true;
     // Upper-case hexadecimal, no separators.
     std::string serialNumber;
     // SHA-256 of the whole DER value, upper-case hexadecimal byte pairs joined by ':'.

@@ -31,6 +31,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     m_driverPath.clear();
     m_driverVersion.clear();
     ClearTokenFields();
+    m_checkedCard = {};
 
     uint32_t result = CheckReaderIndex(readerIndex, kSource);
     if (result != 0) {
@@ -38,13 +39,13 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     }
     const auto index = static_cast<std::size_t>(readerIndex);
     SCARDCONTEXT context = 0;
-    DWORD eventState = 0;
-    result = ReadReaderState(index, kSource, &context, &eventState);
+    SCARD_READERSTATE state{};
+    result = ReadReaderState(index, kSource, &context, &state);
     if (result != 0) {
         return result;
     }
     const char* readerName = m_readers[index].szReader;
-    if ((eventState & SCARD_STATE_PRESENT) == 0) {
+    if ((state.dwEventState & SCARD_STATE_PRESENT) == 0) {
         PcscReleaseContext(context);
         if (g_logLevel >= 1)
             LogMessage(0, 0, kSource, "No card found.");
@@ -112,6 +113,10 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     }
     if (g_logLevel >= 1)
         LogMessage(0, 0, kSource, "Card verified and running.");
+    // Counted from the state read before the card was looked at: a card that came or went
+    // since makes the count differ.
+    m_checkedCard = {m_readerName, m_atr, CardEventCount(state.dwEventState),
+                     TokenSerialField(m_tokenInfo)};
     ReportCertificateWarnings(kSource);
     return 0;
 }

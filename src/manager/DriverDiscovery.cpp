@@ -7,6 +7,7 @@
 
 #include "log/Log.h"
 #include "manager/Pkcs11Calls.h"
+#include "manager/SlotReader.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
 #include "manager/SystemModules.h"
@@ -16,8 +17,6 @@ namespace {
 constexpr const char* kSource = "CSmartCardManager::FindDriver";
 constexpr const char* kSystemSource = "CSmartCardManager::FindSystemDriver";
 constexpr int kSystemDriverTemplate = 332;
-// The size of a PKCS#11 slot description, which holds at most this much of a reader's name.
-constexpr std::size_t kSlotDescriptionSize = 64;
 
 // A filter maps serial-number beginnings to module names: {"serial": {"7420": "lib.so"}}.
 // Anything else chooses nothing.
@@ -38,25 +37,6 @@ bool HasFilterShape(const Json::Value& root) {
         }
     }
     return true;
-}
-
-// The slot's description, blank padding cleared, names the reader: it holds the reader's
-// whole name, or, for a name longer than the field, as much of it as fits.
-bool SlotNamesReader(CK_FUNCTION_LIST* functionList, CK_SLOT_ID slot,
-                     const std::string& readerName) {
-    CK_SLOT_INFO info;
-    std::memset(&info, 0, sizeof info);
-    if (readerName.empty() || MODULE_CALL(functionList, C_GetSlotInfo, slot, &info) != CKR_OK) {
-        return false;
-    }
-    std::string description(reinterpret_cast<const char*>(info.slotDescription),
-                            kSlotDescriptionSize);
-    description.erase(description.find_last_not_of(' ') + 1);
-    if (description.find(readerName) != std::string::npos) {
-        return true;
-    }
-    return readerName.size() > kSlotDescriptionSize && description.size() == kSlotDescriptionSize &&
-           readerName.compare(0, kSlotDescriptionSize, description) == 0;
 }
 
 // Takes the manager's message list away for its lifetime.
@@ -115,8 +95,7 @@ void CSmartCardManager::ApplySerialFilter(const std::string& filter) {
     }
 
     // The whole field, trailing blanks and zero bytes included.
-    const std::string serialNumber(reinterpret_cast<const char*>(m_tokenInfo.serialNumber),
-                                   sizeof m_tokenInfo.serialNumber);
+    const std::string serialNumber = TokenSerialField(m_tokenInfo);
     const Json::Value& serial = root["serial"];
     if (serial.isNull() || serial.empty()) {
         return;
@@ -211,7 +190,11 @@ bool CSmartCardManager::SystemModuleServes(const std::string& fileName,
     if (functionList != nullptr &&
         ChooseTokenSlot(functionList, fileName, readerName, kSystemSource) == 0) {
         // Software tokens and trust stores have tokens too, but in slots of their own names.
-        serves = SlotNamesReader(functionList, m_slotId, readerName);
+        CK_SLOT_INFO info;
+        std::memset(&info, 0, sizeof info);
+        serves = MODULE_CALL(functionList, C_GetSlotInfo, m_slotId, &info) == CKR_OK &&
+                 SlotOwnerOf(SlotDescriptionText(info), readerName, ListedReaderNames()) ==
+                     SlotOwner::Reader;
         if (g_logLevel >= 1)
             LogMessage(0, 0, kSystemSource,
                        serves ? "Slot %lu of module '%s' is reader '%s'."

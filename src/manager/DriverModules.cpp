@@ -46,11 +46,16 @@ CK_FUNCTION_LIST* FunctionListOf(ModuleHandle module) {
     return list;
 }
 
-// C_GetInfo, initialising the module first when it insists on it.
-CK_RV LibraryInfo(CK_FUNCTION_LIST* list, CK_INFO* info) {
+// C_GetInfo, initialising the module first when it insists on it; a start of this call's
+// making is left to `modules` to finalise.
+CK_RV LibraryInfo(CK_FUNCTION_LIST* list, const std::string& name, HeldModules& modules,
+                  CK_INFO* info) {
     CK_RV rv = MODULE_CALL(list, C_GetInfo, info);
     if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
         const CK_RV initialized = MODULE_CALL(list, C_Initialize, nullptr);
+        if (initialized == CKR_OK) {
+            modules.Started(name, list);
+        }
         if (initialized == CKR_OK || initialized == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
             rv = MODULE_CALL(list, C_GetInfo, info);
         }
@@ -58,12 +63,13 @@ CK_RV LibraryInfo(CK_FUNCTION_LIST* list, CK_INFO* info) {
     return rv;
 }
 
-// C_GetInfo's libraryVersion of a loaded module, as major.minor.0.0.
-VersionResult LibraryVersion(ModuleHandle module, uint16_t version[4]) {
+// C_GetInfo's libraryVersion of module `name`, loaded, as major.minor.0.0.
+VersionResult LibraryVersion(ModuleHandle module, const std::string& name, HeldModules& modules,
+                             uint16_t version[4]) {
     CK_FUNCTION_LIST* list = FunctionListOf(module);
     CK_INFO info;
     std::memset(&info, 0, sizeof info);
-    if (list == nullptr || LibraryInfo(list, &info) != CKR_OK) {
+    if (list == nullptr || LibraryInfo(list, name, modules, &info) != CKR_OK) {
         return VersionResult::None;
     }
     version[0] = info.libraryVersion.major;
@@ -175,7 +181,9 @@ CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const 
     }
 
     rv = MODULE_CALL(list, C_Initialize, nullptr);
-    if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+    if (rv == CKR_OK) {
+        m_heldModules.Started(name, list);
+    } else if (rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         code = ReportCallFailure(m_statusList, source, name, "C_Initialize", rv);
         return nullptr;
     }
@@ -186,13 +194,18 @@ void CSmartCardManager::ReadDriverVersion(const char* source, uint32_t code) {
     if (m_driverPath.empty()) {
         return;
     }
+    // A module that C_GetInfo had to start is finalised at the end, also when no operation
+    // holds it.
+    HeldModulesScope reading(m_heldModules);
     uint16_t version[4] = {0, 0, 0, 0};
     VersionResult result = VersionResult::Found;
     if (!ModuleFileVersion(m_driverPath, version)) {
         // Asked of the load the operation holds: a module loaded anew would start again.
         ModuleHandle held = m_heldModules.Find(m_driverInUse);
+        const std::string& name = held != nullptr ? m_driverInUse : m_driverPath;
         ModuleHandle module = held != nullptr ? held : LoadDriver(m_driverPath);
-        result = module != nullptr ? LibraryVersion(module, version) : VersionResult::NotLoaded;
+        result = module != nullptr ? LibraryVersion(module, name, m_heldModules, version)
+                                   : VersionResult::NotLoaded;
         if (module != held) {
             ReleaseModule(module);
         }

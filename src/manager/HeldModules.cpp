@@ -1,6 +1,26 @@
 #include "manager/HeldModules.h"
 
+#include "log/Log.h"
 #include "manager/Pkcs11Calls.h"
+
+namespace {
+
+constexpr const char* kSource = "CSmartCardManager::ReleaseModules";
+
+void Finalize(const std::string& name, CK_FUNCTION_LIST* list) {
+    const CK_RV rv = MODULE_CALL(list, C_Finalize, nullptr);
+    if (g_logLevel >= 1) {
+        if (rv == CKR_OK) {
+            LogMessage(0, 0, kSource, "Module '%s' finalized.", name.c_str());
+        } else {
+            LogMessage(static_cast<int32_t>(ResultCode(rv, "C_Finalize", kSource)), 0, kSource,
+                       "C_Finalize of module '%s' error: 0x%lX.", name.c_str(),
+                       static_cast<unsigned long>(rv));
+        }
+    }
+}
+
+}  // namespace
 
 void HeldModules::End() {
     if (m_depth > 0 && --m_depth == 0) {
@@ -15,22 +35,38 @@ void HeldModules::Hold(const std::string& name) {
     // The module is loaded already: this load only counts, it starts nothing.
     ModuleHandle module = LoadDriverModule(name);
     if (module != nullptr) {
-        m_held.emplace_back(name, module);
+        m_held.push_back({name, module, nullptr});
     }
 }
 
 ModuleHandle HeldModules::Find(const std::string& name) const {
-    for (const auto& [heldName, module] : m_held) {
-        if (heldName == name) {
-            return module;
+    for (const Held& held : m_held) {
+        if (held.name == name) {
+            return held.module;
         }
     }
     return nullptr;
 }
 
+void HeldModules::Started(const std::string& name, CK_FUNCTION_LIST* list) {
+    for (Held& held : m_held) {
+        if (held.name == name) {
+            held.startedList = list;
+            return;
+        }
+    }
+}
+
 void HeldModules::ReleaseAll() {
-    for (auto& held : m_held) {
-        ReleaseModule(held.second);
+    // Every module is finalised while all the held loads still keep every file in memory: two
+    // names may be one file.
+    for (const Held& held : m_held) {
+        if (held.startedList != nullptr) {
+            Finalize(held.name, held.startedList);
+        }
+    }
+    for (const Held& held : m_held) {
+        ReleaseModule(held.module);
     }
     m_held.clear();
 }

@@ -1,16 +1,20 @@
 #pragma once
 
-// The driver modules a manager operation has started, each kept loaded by one load of its own
+// The driver modules a manager operation has loaded, each kept loaded by one load of its own
 // until the operation ends. A later load of the same module in that operation finds it
 // started (its C_Initialize answers CKR_CRYPTOKI_ALREADY_INITIALIZED), where a module loaded
 // anew would start again: with a real card that means binding the card, which takes seconds.
-// Nothing stays loaded between two operations.
+//
+// When the operation ends, every module that this program started is finalised before its
+// held load goes: a module keeps its PC/SC context and card connection until C_Finalize, and
+// one left started per check would use up the PC/SC service and keep the card from other
+// programs. Nothing stays loaded or started between two operations.
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/ModuleLoader.h"
+#include "platform/Pkcs11.h"
 
 class HeldModules {
 public:
@@ -28,12 +32,22 @@ public:
     void Hold(const std::string& name);
     // The held load of `name`, or null.
     ModuleHandle Find(const std::string& name) const;
+    // The C_Initialize of held module `name` answered CKR_OK: this program started it, and
+    // finalises it through `list` when the operation ends. A module that was started already
+    // (by another part of the process) is left alone.
+    void Started(const std::string& name, CK_FUNCTION_LIST* list);
 
 private:
+    struct Held {
+        std::string name;
+        ModuleHandle module = nullptr;
+        CK_FUNCTION_LIST* startedList = nullptr;
+    };
+
     void ReleaseAll();
 
     int m_depth = 0;
-    std::vector<std::pair<std::string, ModuleHandle>> m_held;
+    std::vector<Held> m_held;
 };
 
 // One operation of the manager, for the object's lifetime.

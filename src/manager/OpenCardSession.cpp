@@ -1,10 +1,13 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "log/Log.h"
 #include "manager/Pkcs11Calls.h"
+#include "manager/SlotReader.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
 
@@ -13,62 +16,101 @@ namespace {
 constexpr const char* kSource = "CSmartCardManager::OpenCardSession";
 constexpr CK_ULONG kMaxSlots = 1 << 20;
 
-// The 64 blank-padded bytes as a text: trailing blanks cleared, the first byte kept.
-void SlotDescription(const CK_SLOT_INFO& info, char description[65]) {
-    std::memcpy(description, info.slotDescription, 64);
-    description[64] = '\0';
-    for (int i = 63; i > 0 && description[i] == ' '; --i) {
-        description[i] = '\0';
+}  // namespace
+
+uint32_t CSmartCardManager::ListTokenSlots(CK_FUNCTION_LIST* functionList,
+                                           const std::string& driverName, const char* source,
+                                           std::vector<CK_SLOT_ID>* slots) {
+    auto fail = [&](CK_RV rv) {
+        return ReportCallFailure(m_statusList, source, driverName, "C_GetSlotList", rv);
+    };
+    // A token may appear between the count and the list: then the list is asked for once more.
+    for (int attempt = 0;; ++attempt) {
+        CK_ULONG count = 0;
+        CK_RV rv = MODULE_CALL(functionList, C_GetSlotList, CK_TRUE, nullptr, &count);
+        if (rv != CKR_OK) {
+            return fail(rv);
+        }
+        if (count == 0) {
+            slots->clear();
+            return 0;
+        }
+        // The count comes from the module: a list no host could hold is not allocated.
+        if (count > kMaxSlots) {
+            return fail(CKR_HOST_MEMORY);
+        }
+        try {
+            slots->assign(count, 0);
+        } catch (const std::bad_alloc&) {
+            return fail(CKR_HOST_MEMORY);
+        }
+        CK_ULONG listed = count;
+        rv = MODULE_CALL(functionList, C_GetSlotList, CK_TRUE, slots->data(), &listed);
+        // More ids than there is room for cannot have been written: never read past it.
+        if (rv == CKR_OK && listed > count) {
+            rv = CKR_BUFFER_TOO_SMALL;
+        }
+        if (rv == CKR_BUFFER_TOO_SMALL && attempt == 0) {
+            continue;
+        }
+        if (rv != CKR_OK) {
+            return fail(rv);
+        }
+        slots->resize(listed);
+        return 0;
     }
 }
 
-}  // namespace
+std::vector<std::string> CSmartCardManager::ListedReaderNames() const {
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < m_readerCount && i < kMaxReaders; ++i) {
+        if (m_readers[i].szReader != nullptr) {
+            names.emplace_back(m_readers[i].szReader);
+        }
+    }
+    return names;
+}
 
 uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
                                             const std::string& driverName,
                                             const std::string& readerName, const char* source) {
-    auto fail = [&](const char* function, CK_RV rv) {
-        return ReportCallFailure(m_statusList, source, driverName, function, rv);
-    };
-
-    // A token may appear between the count and the list: then the list is asked for once more.
     std::vector<CK_SLOT_ID> slots;
-    CK_ULONG count = 0;
-    for (int attempt = 0;; ++attempt) {
-        count = 0;
-        CK_RV rv = MODULE_CALL(functionList, C_GetSlotList, CK_TRUE, nullptr, &count);
-        if (rv != CKR_OK) {
-            return fail("C_GetSlotList", rv);
-        }
-        if (count > 0) {
-            // The count comes from the module: a list no host could hold is not allocated.
-            if (count > kMaxSlots) {
-                return fail("C_GetSlotList", CKR_HOST_MEMORY);
-            }
-            try {
-                slots.assign(count, 0);
-            } catch (const std::bad_alloc&) {
-                return fail("C_GetSlotList", CKR_HOST_MEMORY);
-            }
-            CK_ULONG listed = count;
-            rv = MODULE_CALL(functionList, C_GetSlotList, CK_TRUE, slots.data(), &listed);
-            // More ids than there is room for cannot have been written: never read past it.
-            if (rv == CKR_OK && listed > count) {
-                rv = CKR_BUFFER_TOO_SMALL;
-            }
-            if (rv == CKR_BUFFER_TOO_SMALL && attempt == 0) {
-                continue;
-            }
-            if (rv != CKR_OK) {
-                return fail("C_GetSlotList", rv);
-            }
-            count = listed;
-        }
-        break;
+    uint32_t result = ListTokenSlots(functionList, driverName, source, &slots);
+    if (result != 0) {
+        return result;
     }
 
-    // No token is a failure: reporting success would call the driver working.
-    if (count == 0) {
+    // The slots that name no listed reader, in the module's order, with their descriptions.
+    std::vector<std::pair<CK_SLOT_ID, std::string>> unnamed;
+    const std::vector<std::string> readers = ListedReaderNames();
+    for (CK_SLOT_ID slot : slots) {
+        CK_SLOT_INFO info;
+        std::memset(&info, 0, sizeof info);
+        const CK_RV rv = MODULE_CALL(functionList, C_GetSlotInfo, slot, &info);
+        if (rv != CKR_OK) {
+            return ReportCallFailure(m_statusList, source, driverName, "C_GetSlotList", rv);
+        }
+        const std::string description = SlotDescriptionText(info);
+        switch (SlotOwnerOf(description, readerName, readers)) {
+            case SlotOwner::Reader:
+                return TakeSlot(slot, description, readerName, "its description names the reader",
+                                source);
+            case SlotOwner::OtherReader:
+                if (g_logLevel >= 1)
+                    LogMessage(0, 0, source,
+                               "Slot %lu ('%s') belongs to another reader: not taken for '%s'.",
+                               static_cast<unsigned long>(slot), description.c_str(),
+                               readerName.c_str());
+                break;
+            case SlotOwner::NoReader:
+                unnamed.emplace_back(slot, description);
+                break;
+        }
+    }
+
+    // No token at all for this reader is a failure: reporting success would call the driver
+    // working.
+    if (unnamed.empty()) {
         if (g_logLevel >= 1)
             LogMessage(static_cast<int32_t>(CKR_TOKEN_NOT_PRESENT), 0, source,
                        "No token available.");
@@ -78,31 +120,29 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
         }
         return static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT);
     }
-
-    if (count == 1) {
-        m_slotId = slots[0];
-        return 0;
+    if (unnamed.size() == 1) {
+        return TakeSlot(unnamed[0].first, unnamed[0].second, readerName,
+                        "the only token that names no listed reader", source);
     }
-    for (CK_ULONG i = 0; i < count; ++i) {
-        CK_SLOT_INFO info;
-        std::memset(&info, 0, sizeof info);
-        CK_RV rv = MODULE_CALL(functionList, C_GetSlotInfo, slots[i], &info);
-        if (rv != CKR_OK) {
-            return fail("C_GetSlotList", rv);
-        }
-        char description[65];
-        SlotDescription(info, description);
-        if (std::strstr(readerName.c_str(), description) != nullptr ||
-            std::strstr(description, readerName.c_str()) != nullptr) {
-            m_slotId = slots[i];
-            return 0;
+    for (const auto& [slot, description] : unnamed) {
+        if (readerName.find(description) != std::string::npos ||
+            description.find(readerName) != std::string::npos) {
+            return TakeSlot(slot, description, readerName,
+                            "its description and the reader's name hold one another", source);
         }
     }
     // Rather the module's first token than a slot left over from another module.
-    m_slotId = slots[0];
+    return TakeSlot(unnamed[0].first, unnamed[0].second, readerName,
+                    "the first token that names no listed reader", source);
+}
+
+uint32_t CSmartCardManager::TakeSlot(CK_SLOT_ID slot, const std::string& description,
+                                     const std::string& readerName, const char* why,
+                                     const char* source) {
+    m_slotId = slot;
     if (g_logLevel >= 1)
-        LogMessage(0, 0, source, "No slot description matches reader '%s': using the first slot.",
-                   readerName.c_str());
+        LogMessage(0, 0, source, "Slot %lu ('%s') taken for reader '%s': %s.",
+                   static_cast<unsigned long>(slot), description.c_str(), readerName.c_str(), why);
     return 0;
 }
 

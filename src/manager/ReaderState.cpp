@@ -29,7 +29,7 @@ uint32_t CSmartCardManager::CheckReaderIndex(int readerIndex, const char* source
 }
 
 uint32_t CSmartCardManager::ReadReaderState(std::size_t index, const char* source,
-                                            SCARDCONTEXT* context, DWORD* eventState) {
+                                            SCARDCONTEXT* context, SCARD_READERSTATE* state) {
     auto fail = [&](uint32_t result, const char* message) {
         if (g_logLevel >= 1)
             LogMessage(static_cast<int32_t>(result), 1, source, "%s", message);
@@ -50,9 +50,9 @@ uint32_t CSmartCardManager::ReadReaderState(std::size_t index, const char* sourc
         PcscReleaseContext(*context);
         return fail(result, "SCardGetStatusChange error.");
     }
-    *eventState = states[index].dwEventState;
+    *state = states[index];
     if (g_logLevel >= 1)
         LogMessage(0, 0, source, "'%s' reader state: 0x%X", m_readers[index].szReader,
-                   static_cast<unsigned int>(*eventState));
+                   static_cast<unsigned int>(state->dwEventState));
     return 0;
 }

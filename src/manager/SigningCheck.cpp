@@ -33,6 +33,9 @@ constexpr CK_ULONG kSignatureSize = 8192;
 constexpr uint32_t kNoPrivateKey = 0x20;
 constexpr auto kNotForSigning = static_cast<uint32_t>(CKR_KEY_FUNCTION_NOT_PERMITTED);
 constexpr auto kSignatureInvalid = static_cast<uint32_t>(CKR_SIGNATURE_INVALID);
+// The test's end when the reader no longer holds the card that the last check saw.
+constexpr uint32_t kCardChanged = 0x80100069;  // SCARD_W_REMOVED_CARD
+constexpr int kCardChangedTemplate = 333;
 // Signed as it stands: no hash, no DigestInfo, no terminator.
 constexpr char kTestValue[] = "supercalifragilistixespiralidoso";
 constexpr CK_ULONG kTestValueSize = sizeof kTestValue - 1;
@@ -228,16 +231,33 @@ SigningRun::~SigningRun() {
     ReleaseModule(m_handle);
 }
 
-// The token of the reader the user chose, chosen as the session opening chooses it.
+// The token of the reader the user chose, chosen as the session opening chooses it, and only
+// when it is the token that the last check read.
 uint32_t SigningRun::OpenSession(const std::string& readerName) {
     uint32_t chosen = m_manager.ChooseTokenSlot(m_p11, m_module, readerName, kSource);
     if (chosen != 0) {
         return chosen;
     }
-    CK_RV rv = MODULE_CALL(m_p11, C_GetTokenInfo, m_manager.m_slotId, &m_manager.m_tokenInfo);
+    CK_TOKEN_INFO token;
+    std::memset(&token, 0, sizeof token);
+    CK_RV rv = MODULE_CALL(m_p11, C_GetTokenInfo, m_manager.m_slotId, &token);
     if (rv != CKR_OK) {
         return Fail("C_GetTokenInfo", rv);
     }
+    const std::string serial = TokenSerialField(token);
+    if (serial != m_manager.m_checkedCard.serialNumber) {
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(kCardChanged), 0, kSource,
+                       "The token in reader '%s' has serial number '%s', the checked one had "
+                       "'%s': no PIN is presented.",
+                       readerName.c_str(), KeyLabelText(token.serialNumber, serial.size()).c_str(),
+                       KeyLabelText(reinterpret_cast<const unsigned char*>(
+                                        m_manager.m_checkedCard.serialNumber.data()),
+                                    m_manager.m_checkedCard.serialNumber.size())
+                           .c_str());
+        return kCardChanged;
+    }
+    m_manager.m_tokenInfo = token;
     rv = MODULE_CALL(m_p11, C_OpenSession, m_manager.m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
                      static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &m_session);
     if (rv != CKR_OK) {
@@ -560,6 +580,7 @@ void SigningRun::ReportKey(const PrivateKey& key, const KeyOutcome& outcome) {
 
 uint32_t SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys) {
     bool anyForSigning = false;
+    bool anyBadSignature = false;
     uint32_t verdict = 0;
     for (CK_OBJECT_HANDLE handle : keys) {
         const PrivateKey key = ReadKey(handle);
@@ -572,6 +593,7 @@ uint32_t SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys) {
             anyForSigning = true;
             verdict = outcome.code;
         }
+        anyBadSignature = anyBadSignature || outcome.verdict == KeyVerdict::BadSignature;
     }
     if (!anyForSigning) {
         if (g_logLevel >= 1)
@@ -579,7 +601,8 @@ uint32_t SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys) {
                        "No key on the token is meant for signing.");
         return kNotForSigning;
     }
-    return verdict;
+    // A signature that no verifier accepts fails the card, whatever the keys after it did.
+    return anyBadSignature ? kSignatureInvalid : verdict;
 }
 
 }  // namespace
@@ -596,20 +619,22 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     }
     const auto index = static_cast<std::size_t>(readerIndex);
     SCARDCONTEXT context = 0;
-    DWORD eventState = 0;
-    result = ReadReaderState(index, kTestCardSource, &context, &eventState);
+    SCARD_READERSTATE state{};
+    result = ReadReaderState(index, kTestCardSource, &context, &state);
     if (result != 0) {
         return result;
     }
+    PcscReleaseContext(context);
     const std::string readerName = m_readers[index].szReader;
     // What the last check stored, before the test reads the token again.
     LogTokenDetails(GetTokenDetails());
 
-    const bool present = (eventState & SCARD_STATE_PRESENT) != 0;
+    const bool present = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
     if (present) {
-        result = CardTest(m_driverInUse, pin, readerName);
+        result = IsCheckedCard(m_checkedCard, readerName, state)
+                     ? CardTest(m_driverInUse, pin, readerName)
+                     : ReportOtherCard(readerName);
     }
-    PcscReleaseContext(context);
 
     if (!present) {
         if (g_logLevel >= 1)
@@ -618,6 +643,12 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 316));
         }
         return kNoSmartCard;
+    }
+    if (result == kCardChanged) {
+        if (m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kCardChangedTemplate));
+        }
+        return result;
     }
     if (result == 0) {
         if (g_logLevel >= 1)
@@ -633,6 +664,22 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
         AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 318));
     }
     return result;
+}
+
+uint32_t CSmartCardManager::ReportOtherCard(const std::string& readerName) {
+    if (g_logLevel >= 1) {
+        if (m_checkedCard.readerName != readerName) {
+            LogMessage(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
+                       "No card of reader '%s' has been checked: no PIN is presented.",
+                       readerName.c_str());
+        } else {
+            LogMessage(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
+                       "The card in reader '%s' is not the one checked (ATR %s, %u card "
+                       "events): no PIN is presented.",
+                       readerName.c_str(), m_checkedCard.atr.c_str(), m_checkedCard.eventCount);
+        }
+    }
+    return kCardChanged;
 }
 
 uint32_t CSmartCardManager::CardTest(std::string module, std::string pin) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "manager/CheckedCard.h"
 #include "manager/HeldModules.h"
 #include "manager/MessageList.h"
 #include "manager/TokenCertificates.h"
@@ -78,8 +79,11 @@ public:
                              std::string readerName,
                              SessionPurpose purpose = SessionPurpose::Final);
     // Lists the module's slots with a token and makes m_slotId the one of `readerName`: the
-    // only one, else the first whose description matches, else the first listed. Failures
-    // are reported under `source`; no token at all is CKR_TOKEN_NOT_PRESENT. 0, or the code.
+    // first whose description names that reader; else, among the slots that name no listed
+    // reader (a slot that names another reader is never taken), the only one, else the first
+    // whose description and the reader's name hold one another, else the first. Failures are
+    // reported under `source`; no token for the reader is CKR_TOKEN_NOT_PRESENT. 0, or the
+    // code.
     uint32_t ChooseTokenSlot(CK_FUNCTION_LIST* functionList, const std::string& driverName,
                              const std::string& readerName, const char* source);
     // The signing test on the card in reader `readerIndex` with m_driverInUse; ends with its
@@ -101,6 +105,14 @@ public:
     uint32_t DriverTest(std::string driverName, std::string readerName);
 
 private:
+    // The module's slots that hold a token, in its order. 0, or the failure's code (reported).
+    uint32_t ListTokenSlots(CK_FUNCTION_LIST* functionList, const std::string& driverName,
+                            const char* source, std::vector<CK_SLOT_ID>* slots);
+    // The names of the readers of the last enumeration.
+    std::vector<std::string> ListedReaderNames() const;
+    // Makes `slot` m_slotId and logs why it was taken. 0.
+    uint32_t TakeSlot(CK_SLOT_ID slot, const std::string& description,
+                      const std::string& readerName, const char* why, const char* source);
     // Loads a driver module (marked as the call in progress) and, within an operation,
     // keeps it started until the operation ends. Null on failure, with the loader's error.
     ModuleHandle LoadDriver(const std::string& name);
@@ -127,13 +139,17 @@ private:
     // Status line 330 and its log record: module `name` gives no C_GetFunctionList, for the
     // loader's reason `loaderError`, which is returned.
     uint32_t ReportNoFunctionList(const std::string& name, uint32_t loaderError);
+    // The signing test's end when the reader's card is not the checked one: logged, and
+    // SCARD_W_REMOVED_CARD returned.
+    uint32_t ReportOtherCard(const std::string& readerName);
     // 0 when `readerIndex` is a position in the table; otherwise reports it (status line 313)
     // and returns SCARD_E_NO_READERS_AVAILABLE.
     uint32_t CheckReaderIndex(int readerIndex, const char* source);
-    // Opens a PC/SC context and reads reader `index`'s current state from a copy of the
-    // table. On failure the context is released, the failure reported and its code returned.
+    // Opens a PC/SC context and reads reader `index`'s current state (event state, ATR) from
+    // a copy of the table. On failure the context is released, the failure reported and its
+    // code returned.
     uint32_t ReadReaderState(std::size_t index, const char* source, SCARDCONTEXT* context,
-                             DWORD* eventState);
+                             SCARD_READERSTATE* state);
 
 public:
     SCARD_READERSTATE m_readers[kMaxReaders];
@@ -151,6 +167,8 @@ public:
     std::string m_driverVersion;
     IMessageList* m_statusList;
     std::string m_filterDriver;
+    // The card of the last successful check; the signing test gives the PIN to no other.
+    CheckedCard m_checkedCard;
     bool m_cardListParsed;
     Json::Value m_cardList;
 

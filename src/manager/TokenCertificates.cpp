@@ -27,10 +27,21 @@ const char* StateLogText(CertificateState state) {
     return "unreadable";
 }
 
+bool HasId(const ObjectValue& id, const std::vector<ObjectValue>& ids) {
+    return !id.empty() && std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
 // A private key pairs with the certificate that shares its CKA_ID. A token may hide private
-// keys until login; the public half, with the same id, then stands for the pair.
-bool KeyOnToken(const ObjectValue& id, const std::vector<ObjectValue>& keyIds) {
-    return !id.empty() && std::find(keyIds.begin(), keyIds.end(), id) != keyIds.end();
+// keys until login; a public key with the same id then stands for the pair, but only for a
+// user's signing certificate: some modules publish a public key for every certificate, the
+// authorities' among them.
+bool OwnCertificate(const ObjectValue& id, const CertificateContent& content,
+                    const std::vector<ObjectValue>& privateIds,
+                    const std::vector<ObjectValue>& publicIds) {
+    if (HasId(id, privateIds)) {
+        return true;
+    }
+    return HasId(id, publicIds) && !content.certificateAuthority && content.signingUsage;
 }
 
 TokenCertificate ReadOne(CK_FUNCTION_LIST* p11, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
@@ -100,11 +111,11 @@ std::vector<TokenCertificate> ReadTokenCertificates(CK_FUNCTION_LIST* p11,
         certificates.push_back(ReadOne(p11, session, object, now, &ids.back()));
     }
     if (!certificates.empty()) {
-        std::vector<ObjectValue> keyIds = ObjectIds(p11, session, CKO_PRIVATE_KEY);
-        std::vector<ObjectValue> publicIds = ObjectIds(p11, session, CKO_PUBLIC_KEY);
-        keyIds.insert(keyIds.end(), publicIds.begin(), publicIds.end());
+        const std::vector<ObjectValue> privateIds = ObjectIds(p11, session, CKO_PRIVATE_KEY);
+        const std::vector<ObjectValue> publicIds = ObjectIds(p11, session, CKO_PUBLIC_KEY);
         for (std::size_t i = 0; i < certificates.size(); ++i) {
-            certificates[i].hasPrivateKey = KeyOnToken(ids[i], keyIds);
+            certificates[i].hasPrivateKey =
+                OwnCertificate(ids[i], certificates[i].content, privateIds, publicIds);
         }
     }
     for (const TokenCertificate& certificate : certificates) {

@@ -13,7 +13,9 @@
 struct TokenCertificate {
     std::string label;  // CKA_LABEL as a key label text
     std::string id;     // CKA_ID as a key id text
-    // A private key with the same CKA_ID is on the token.
+    // The certificate is the token's own: a private key with its CKA_ID is on the token or,
+    // where private keys show only after login, a public key with its CKA_ID is, and the
+    // certificate is a user's signing certificate (no authority, key usage for signing).
     bool hasPrivateKey = false;
     CertificateContent content;
 };

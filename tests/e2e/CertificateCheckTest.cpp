@@ -164,6 +164,49 @@ INSTANTIATE_TEST_SUITE_P(
         PairingCase{"HiddenPrivateKeyAlone", "key=K|V|0|0\n", false}),
     [](const ::testing::TestParamInfo<PairingCase>& info) { return std::string(info.param.what); });
 
+struct OwnershipCase {
+    const char* certificate;  // of the test set, each of them expired
+    bool privateKeyVisible;   // else only the public key shows, as before a login
+    bool own;
+};
+
+void PrintTo(const OwnershipCase& c, std::ostream* out) {
+    *out << c.certificate << (c.privateKeyVisible ? " with its private key" : " with a public key");
+}
+
+class CertificateOwnershipTest : public CertificateCheckTest,
+                                 public ::testing::WithParamInterface<OwnershipCase> {};
+
+// Some modules publish a public key for every certificate, an authority's too: a public key
+// alone makes only a user's signing certificate the token's own.
+TEST_P(CertificateOwnershipTest, APublicKeyAloneStandsOnlyForASigningCertificate) {
+    const OwnershipCase& c = GetParam();
+    const TestCertificate& certificate = certificates.Get(c.certificate);
+    std::string script =
+        Certificate(c.certificate, "V", false) + "public_key=V|" + certificate.publicKeyPem + "\n";
+    if (c.privateKeyVisible) {
+        script += "private_keys_hidden=0\nkey=K|V|0|0\n";
+    }
+    ASSERT_EQ(Check(script), 0u);
+    ASSERT_EQ(manager->m_certificates.size(), 1u);
+    EXPECT_EQ(manager->m_certificates[0].hasPrivateKey, c.own);
+    EXPECT_EQ(manager->m_certificates[0].content.state, CertificateState::Expired);
+    const std::vector<std::string> expired = {"Attenzione: il certificato '" +
+                                              certificate.commonName + "' e' scaduto il " +
+                                              LocalDate(certificate.validUntil)};
+    EXPECT_EQ(Warnings(), c.own ? expired : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, CertificateOwnershipTest,
+    ::testing::Values(OwnershipCase{"expired", false, true}, OwnershipCase{"nousage", false, true},
+                      OwnershipCase{"oldca", false, false}, OwnershipCase{"cipher", false, false},
+                      OwnershipCase{"oldca", true, true}, OwnershipCase{"cipher", true, true}),
+    [](const ::testing::TestParamInfo<OwnershipCase>& info) {
+        return std::string(info.param.certificate) +
+               (info.param.privateKeyVisible ? "WithPrivateKey" : "WithPublicKeyAlone");
+    });
+
 TEST_F(CertificateCheckTest, AreReadOnlyInTheFinalSessionAndEmptiedWithTheTokenFields) {
     ScriptedModule second(dir.path(), "second.so");
     const std::string script = Certificate("valid", "V", true);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -157,7 +158,8 @@ struct Table {
         for (Operation operation : operations) {
             Expected expected;
             expected.result = code;
-            expected.token = token;
+            // A signing test that fails before it reads the token shows its check's.
+            expected.token = operation == Operation::SigningTest ? kTokenRead : token;
             const int reports = operation == Operation::CardCheck ? 2 : 1;
             if (operation == Operation::SigningTest) {
                 expected.lines = {Failed(shown, code), kTestFailed};
@@ -216,7 +218,7 @@ std::vector<Row> MakeRows() {
         t.Add("GetFunctionListNotExported", "", kAll, [](Operation operation) {
             Expected expected;
             expected.result = 127;
-            expected.token = kNoToken;
+            expected.token = operation == Operation::SigningTest ? kTokenRead : kNoToken;
             if (operation == Operation::SigningTest) {
                 expected.lines = {kNoEntryPoint, kTestFailed};
             } else if (operation == Operation::CardCheck) {
@@ -416,21 +418,41 @@ protected:
         pcsc.atrs[kReader] = {0x3B, 0x02, 0x14, 0x50};
     }
 
-    uint32_t Run(const Row& row, const std::string& path) {
-        const std::string catalogue = Catalogue({CardEntry(kAtr, path)});
+    uint32_t Run(const Row& row, const ScriptedModule& module, const std::string& script) {
+        const std::string catalogue = Catalogue({CardEntry(kAtr, module.path())});
         manager->InitCardList(catalogue.size(), catalogue.data());
         manager->UpdateReaders();
+        if (row.operation == Operation::SigningTest) {
+            CheckTheCard(row, script);
+        }
+        module.SetScript(script);
         status.lines.clear();
         switch (row.operation) {
             case Operation::CardCheck:
                 return manager->CheckCardInReader(0);
             case Operation::DriverCheck:
-                return manager->DriverTest(path, kReader);
+                return manager->DriverTest(module.path(), kReader);
             case Operation::SigningTest:
                 break;
         }
-        manager->m_driverInUse = path;
         return manager->TestCard(0, kPin);
+    }
+
+    // A signing test follows a check of the card. The check meets the same token (the row's
+    // token lines) through a module that behaves: one with its entry point, that fails
+    // nothing. The row's module is in place again afterwards, its counters empty.
+    void CheckTheCard(const Row& row, const std::string& script) {
+        std::string tokenLines;
+        std::istringstream lines(script);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("token.", 0) == 0 || line.rfind("text_padding=", 0) == 0) {
+                tokenLines += line + "\n";
+            }
+        }
+        ScriptedModule behaving(dir.path(), "hostile.so");
+        behaving.SetScript(kCommon + kSlots + tokenLines);
+        EXPECT_EQ(manager->CheckCardInReader(0), 0u) << testing::PrintToString(status.lines);
+        ScriptedModule restored(dir.path(), "hostile.so", row.withEntryPoint);
     }
 
     FakePcsc pcsc;
@@ -441,10 +463,9 @@ TEST_P(HostileModuleTest, FailsWithItsLineOrIgnoresAndGivesEverythingBack) {
     const Expected& expected = row.expected;
     ScriptedModule module(dir.path(), "hostile.so", row.withEntryPoint);
     const bool ownSlots = row.script.find("slot=") != std::string::npos;
-    module.SetScript(kCommon + (ownSlots ? "" : kSlots) + row.script);
     const std::vector<std::pair<std::string, std::string>> names = {{"@module", module.path()}};
 
-    EXPECT_EQ(Run(row, module.path()), expected.result);
+    EXPECT_EQ(Run(row, module, kCommon + (ownSlots ? "" : kSlots) + row.script), expected.result);
 
     std::vector<std::string> lines;
     for (const std::string& line : expected.lines) {
@@ -452,13 +473,18 @@ TEST_P(HostileModuleTest, FailsWithItsLineOrIgnoresAndGivesEverythingBack) {
     }
     EXPECT_EQ(status.lines, lines);
     EXPECT_EQ(TokenShown(manager->GetTokenDetails()), expected.token);
-    EXPECT_EQ(manager->m_driverVersion, expected.version);
+    // The signing test reads no version: what shows is its check's.
+    EXPECT_EQ(manager->m_driverVersion,
+              row.operation == Operation::SigningTest ? kVersion : expected.version);
     EXPECT_EQ(PendingModuleCall(), nullptr);
 
     EXPECT_GT(module.Count("loads"), 0);
     EXPECT_EQ(module.Count("unloads"), module.Count("loads"));
     EXPECT_EQ(module.Count("left.sessions"), expected.sessionsLeft);
     EXPECT_EQ(module.Count("left.logins"), 0);
+    // Whatever the module did, the start of this program's making was ended.
+    EXPECT_EQ(module.Count("left.started"), 0);
+    EXPECT_EQ(module.Count("finalizes"), module.Count("starts"));
     EXPECT_EQ(pcsc.OpenContexts(), 0);
     EXPECT_EQ(pcsc.OpenCards(), 0);
 

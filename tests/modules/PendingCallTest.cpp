@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "e2e/E2eSupport.h"
 #include "manager/MessageList.h"
 #include "manager/PendingCall.h"
 #include "manager/SmartCardManager.h"
@@ -56,7 +57,12 @@ std::string PendingCallOfAHungOperation(const HangCase& c) {
     auto* manager = new CSmartCardManager;
     manager->m_statusList = new MemoryMessageList;
     manager->UpdateReaders();
-    manager->m_driverInUse = module.path();
+    if (c.operation != Operation::DriverCheck) {
+        // The signing test follows a check of the card, which calls neither C_Login nor C_Sign.
+        const std::string catalogue = Catalogue({CardEntry("3B021450", module.path())});
+        manager->InitCardList(catalogue.size(), catalogue.data());
+        manager->CheckCardInReader(0);
+    }
 
     auto ended = std::make_shared<std::atomic<bool>>(false);
     std::thread([manager, ended, operation = c.operation, path = module.path()] {

@@ -400,9 +400,12 @@ class SigningReleaseTest : public SigningTest, public ::testing::WithParamInterf
 TEST_P(SigningReleaseTest, LogsOutOnlyAfterALoginAndClosesOnlyAnOpenSession) {
     const ReleaseCase& c = GetParam();
     EXPECT_EQ(Run("key=A|K1|0|0\n" + c.script), c.result);
+    // The module this program started is finalised last, after the login and the session.
     const std::string trace = module->Value("trace");
-    ASSERT_GE(trace.size(), c.lastCalls.size()) << trace;
-    EXPECT_EQ(trace.substr(trace.size() - c.lastCalls.size()), c.lastCalls) << trace;
+    const std::string ending = c.lastCalls + "C_Finalize,";
+    ASSERT_GE(trace.size(), ending.size()) << trace;
+    EXPECT_EQ(trace.substr(trace.size() - ending.size()), ending) << trace;
+    EXPECT_EQ(module->Count("finalizes"), 1);
     EXPECT_EQ(module->Count("calls.C_Logout"),
               c.lastCalls.find("C_Logout") != std::string::npos ? 1 : 0);
     EXPECT_EQ(module->Count("loads"), 1);

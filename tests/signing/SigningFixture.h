@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "e2e/E2eSupport.h"
 #include "modules/ModuleTestSupport.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"
@@ -25,9 +26,15 @@ protected:
         pcsc.states["Reader A"] = SCARD_STATE_PRESENT;
         pcsc.atrs["Reader A"] = {0x3B, 0x02, 0x14, 0x50};
         ASSERT_EQ(manager->UpdateReaders(), 0u);
-        status.lines.clear();
         module = std::make_unique<ScriptedModule>(dir.path(), "mod.so");
-        manager->m_driverInUse = "./mod.so";
+        // The test follows a check of the card, which finds the module through the catalogue;
+        // the test's own script takes effect at the module's next load.
+        const std::string catalogue = Catalogue({CardEntry("3B021450", "./mod.so")});
+        manager->InitCardList(catalogue.size(), catalogue.data());
+        ASSERT_EQ(manager->CheckCardInReader(0), 0u) << testing::PrintToString(status.lines);
+        ASSERT_EQ(manager->m_driverInUse, "./mod.so");
+        module->ResetCounters();
+        status.lines.clear();
     }
     uint32_t Run(const std::string& script, const std::string& pin = kPin) {
         module->SetScript(script);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "crypto/Certificate.h"
+#include "e2e/E2eSupport.h"
 #include "modules/ModuleTestSupport.h"
 #include "support/Command.h"
 #include "support/CountOccurrences.h"
@@ -34,16 +35,27 @@ int ReaderPosition(const CSmartCardManager& manager, const std::string& name) {
     return -1;
 }
 
+// The card check that a signing test follows, with a catalogue that names `drivers` for the
+// rig's ATR-only card; its status lines are left out.
+void CheckCard(CSmartCardManager& manager, MemoryMessageList& status, int reader,
+               const std::string& drivers) {
+    const std::string catalogue = Catalogue({CardEntry("3B021450", drivers)});
+    manager.InitCardList(catalogue.size(), catalogue.data());
+    ASSERT_EQ(manager.CheckCardInReader(reader), 0u) << testing::PrintToString(status.lines);
+    status.lines.clear();
+}
+
 TEST_F(ManagerTest, TestsTheTokenOfTheCardsReaderAndStopsWhenTheCardIsGone) {
     ScriptedModule module(dir.path(), "mod.so");
     module.SetScript(
         "pin=2468\nkey=Firma|K1|0|0\nslot=1|1|Virtual PCD 00 00|Other\n"
         "slot=2|1|Virtual PCD 00 01|Mine\n");
-    manager->m_driverInUse = "./mod.so";
     VirtualCard card(1, kAtr);
     ASSERT_EQ(manager->UpdateReaders(), 0u);
     const int reader = ReaderPosition(*manager, card.readerName());
     ASSERT_GE(reader, 0);
+    CheckCard(*manager, status, reader, "./mod.so");
+    module.ResetCounters();
 
     EXPECT_EQ(manager->TestCard(reader, "2468"), 0u);
     EXPECT_EQ(status.lines, (std::vector<std::string>{
@@ -98,7 +110,7 @@ TEST_F(SoftHsmSigningTest, BothKeysSignWithTheRightPin) {
     ASSERT_EQ(manager->UpdateReaders(), 0u);
     const int reader = ReaderPosition(*manager, card->readerName());
     ASSERT_GE(reader, 0);
-    manager->m_driverInUse = SoftHsmToken::kModule;
+    CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 
     EXPECT_EQ(manager->TestCard(reader, kRightPin), 0u);
     ASSERT_EQ(status.lines.size(), 4u) << testing::PrintToString(status.lines);
@@ -119,9 +131,10 @@ TEST_F(SoftHsmSigningTest, BothKeysSignWithTheRightPin) {
 
 TEST_F(SoftHsmSigningTest, AWrongPinIsReportedAndNeverLogged) {
     ASSERT_EQ(manager->UpdateReaders(), 0u);
-    manager->m_driverInUse = SoftHsmToken::kModule;
+    const int reader = ReaderPosition(*manager, card->readerName());
+    CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 
-    EXPECT_NE(manager->TestCard(ReaderPosition(*manager, card->readerName()), kWrongPin), 0u);
+    EXPECT_NE(manager->TestCard(reader, kWrongPin), 0u);
     EXPECT_EQ(status.lines, (std::vector<std::string>{"* PIN INCORRECT *", kFailed}));
     const std::string log = LogText();
     EXPECT_NE(log.find("* PIN INCORRECT *"), std::string::npos);
@@ -215,8 +228,7 @@ TEST_F(SoftHsmCertificatesTest, CheckWarnsAndTestVerifiesEverySignature) {
     ASSERT_EQ(manager->UpdateReaders(), 0u);
     const int reader = ReaderPosition(*manager, card->readerName());
     ASSERT_GE(reader, 0);
-    manager->m_readerName = card->readerName();
-    manager->m_drivers = {SoftHsmToken::kModule};
+    CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 
     ASSERT_EQ(manager->CheckDriver(0), 0u) << testing::PrintToString(status.lines);
     // In the token's order, which is SoftHSM's own.
@@ -226,7 +238,7 @@ TEST_F(SoftHsmCertificatesTest, CheckWarnsAndTestVerifiesEverySignature) {
     std::sort(warnings.begin(), warnings.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(warnings, expected);
-    ASSERT_EQ(manager->m_certificates.size(), 6u);
+    ASSERT_EQ(manager->m_certificates.size(), 9u);
     EXPECT_EQ(Read("valid").content.subjectCommonName, certificates->Get("valid").commonName);
     EXPECT_EQ(Read("ec").content.state, CertificateState::Valid);
     EXPECT_EQ(Read("expired").content.state, CertificateState::Expired);
@@ -243,7 +255,7 @@ TEST_F(SoftHsmCertificatesTest, CheckWarnsAndTestVerifiesEverySignature) {
     EXPECT_EQ(status.lines.front(), "Trovate 7 chiavi private");
     EXPECT_EQ(status.lines.back(), kPassed);
     // Logged in, the test sees the private keys themselves.
-    ASSERT_EQ(manager->m_certificates.size(), 6u);
+    ASSERT_EQ(manager->m_certificates.size(), 9u);
     EXPECT_TRUE(Read("valid").hasPrivateKey);
     EXPECT_FALSE(Read("nokey").hasPrivateKey);
 

@@ -14,6 +14,9 @@
 //     notyet    a104  Futura Bianchi   RSA 2048   2090-01-01 .. 2095-01-01
 //     nokey     a105  Senza Chiave     RSA 2048   now-365d .. now+730d (key for no token)
 //     ec        a106  Elena Curva      EC P-256   now-365d .. now+730d
+//     oldca     a107  Vecchia CA       RSA 2048   2010-01-01 .. 2020-01-01 (an authority's)
+//     cipher    a108  Cifra Soltanto   RSA 2048   2020-01-01 .. 2021-01-01 (keyEncipherment)
+//     nousage   a109  Senza Uso        RSA 2048   2020-01-01 .. 2021-01-01 (no key usage)
 
 #include <cstdint>
 #include <string>

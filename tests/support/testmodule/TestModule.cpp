@@ -68,9 +68,11 @@
 // A failed C_Sign, scripted or not, ends the signing operation, as the standard says.
 //
 // The counter "trace" lists the entries called through the list, in order ("C_Xxx,C_Yyy,").
-// "sessions.open" counts the sessions of the current load; "left.sessions" and "left.logins"
-// add up, over all loads, the sessions still open and the user logins still standing when the
-// module was unloaded (closing the last session ends the login, as the standard says).
+// "sessions.open" counts the sessions of the current load (C_Finalize leaves it as it stood);
+// "left.sessions" and "left.logins" add up, over all loads, the sessions still open and the
+// user logins still standing when the module was finalised or, unfinalised, unloaded (closing
+// the last session ends the login, as the standard says). "finalizes" counts the C_Finalize
+// calls that ended a start; "left.started" the loads that ended with the module started.
 //
 // Object handles: the private keys first (1, 2, ... in script order), then the certificates
 // and public keys in script order. C_FindObjects matches a template attribute by attribute,
@@ -114,7 +116,7 @@
 // clang-format off
 // Every entry of the function list that the module does not implement.
 #define TM_UNSUPPORTED_FUNCTIONS(X)                                                          \
-    X(C_Finalize) X(C_GetMechanismList) X(C_GetMechanismInfo) X(C_InitToken) X(C_InitPIN)    \
+    X(C_GetMechanismList) X(C_GetMechanismInfo) X(C_InitToken) X(C_InitPIN)    \
     X(C_SetPIN) X(C_CloseAllSessions) X(C_GetOperationState) X(C_SetOperationState)          \
     X(C_CreateObject) X(C_CopyObject) X(C_DestroyObject) X(C_SetAttributeValue)              \
     X(C_EncryptInit) X(C_Encrypt) X(C_EncryptUpdate) X(C_EncryptFinal) X(C_DecryptInit)      \
@@ -128,7 +130,7 @@
     X(C_WaitForSlotEvent)
 
 #define TM_IMPLEMENTED_FUNCTIONS(X)                                                          \
-    X(C_Initialize) X(C_GetInfo) X(C_GetFunctionList) X(C_GetSlotList) X(C_GetSlotInfo)      \
+    X(C_Initialize) X(C_Finalize) X(C_GetInfo) X(C_GetFunctionList) X(C_GetSlotList) X(C_GetSlotInfo)      \
     X(C_GetTokenInfo) X(C_OpenSession) X(C_CloseSession) X(C_GetSessionInfo) X(C_Login)      \
     X(C_Logout) X(C_GetObjectSize) X(C_GetAttributeValue) X(C_FindObjectsInit)               \
     X(C_FindObjects) X(C_FindObjectsFinal) X(C_SignInit) X(C_Sign)
@@ -758,6 +760,29 @@ CK_RV Initialize(void*) {
     return CKR_OK;
 }
 
+void AddCounter(State& s, const std::string& key, std::size_t amount);
+
+// What a start leaves behind when it ends: its sessions and its login.
+void CountLeftOver(State& s) {
+    AddCounter(s, "left.sessions", s.sessions.size());
+    AddCounter(s, "left.logins", s.loggedIn ? 1 : 0);
+}
+
+// Ends the start: sessions and login go with it, as the standard says; the next C_Initialize
+// starts the module again.
+CK_RV Finalize(void* reserved) {
+    TM_ENTER("C_Finalize");
+    if (reserved != nullptr)
+        return CKR_ARGUMENTS_BAD;
+    CountLeftOver(s);
+    s.sessions.clear();
+    s.loggedIn = s.loggedInAtStart != 0;
+    s.initialized = false;
+    Increment(s, "finalizes");
+    WriteCounters(s);
+    return CKR_OK;
+}
+
 CK_RV GetInfo(CK_INFO* info) {
     TM_ENTER("C_GetInfo");
     if (info == nullptr)
@@ -1260,6 +1285,7 @@ void BuildList(State& s) {
     CK_FUNCTION_LIST& list = s.list;
     list.version = s.listVersion;
     list.C_Initialize = Initialize;
+    list.C_Finalize = Finalize;
     list.C_GetInfo = GetInfo;
     list.C_GetFunctionList = GetFunctionList;
     list.C_GetSlotList = GetSlotList;
@@ -1326,8 +1352,10 @@ void AddCounter(State& s, const std::string& key, std::size_t amount) {
 }
 
 __attribute__((destructor)) void ModuleUnloaded() {
-    AddCounter(*g_state, "left.sessions", g_state->sessions.size());
-    AddCounter(*g_state, "left.logins", g_state->loggedIn ? 1 : 0);
+    if (g_state->initialized) {
+        CountLeftOver(*g_state);
+        Increment(*g_state, "left.started");
+    }
     Increment(*g_state, "unloads");
     WriteCounters(*g_state);
     delete g_state;
