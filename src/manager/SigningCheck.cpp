@@ -33,8 +33,6 @@ constexpr CK_ULONG kSignatureSize = 8192;
 constexpr uint32_t kNoPrivateKey = 0x20;
 constexpr auto kNotForSigning = static_cast<uint32_t>(CKR_KEY_FUNCTION_NOT_PERMITTED);
 constexpr auto kSignatureInvalid = static_cast<uint32_t>(CKR_SIGNATURE_INVALID);
-// The test's end when the reader no longer holds the card that the last check saw.
-constexpr uint32_t kCardChanged = 0x80100069;  // SCARD_W_REMOVED_CARD
 constexpr int kCardChangedTemplate = 333;
 // Signed as it stands: no hash, no DigestInfo, no terminator.
 constexpr char kTestValue[] = "supercalifragilistixespiralidoso";
@@ -633,7 +631,7 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     if (present) {
         result = IsCheckedCard(m_checkedCard, readerName, state)
                      ? CardTest(m_driverInUse, pin, readerName)
-                     : ReportOtherCard(readerName);
+                     : ReportOtherCard(readerName, state);
     }
 
     if (!present) {
@@ -666,17 +664,21 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     return result;
 }
 
-uint32_t CSmartCardManager::ReportOtherCard(const std::string& readerName) {
+uint32_t CSmartCardManager::ReportOtherCard(const std::string& readerName,
+                                            const SCARD_READERSTATE& state) {
     if (g_logLevel >= 1) {
         if (m_checkedCard.readerName != readerName) {
             LogMessage(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
                        "No card of reader '%s' has been checked: no PIN is presented.",
                        readerName.c_str());
         } else {
+            const std::size_t atrLength = std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr);
             LogMessage(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
-                       "The card in reader '%s' is not the one checked (ATR %s, %u card "
-                       "events): no PIN is presented.",
-                       readerName.c_str(), m_checkedCard.atr.c_str(), m_checkedCard.eventCount);
+                       "The card in reader '%s' is not the one checked: ATR %s after %u card "
+                       "events then, ATR %s after %u now. No PIN is presented.",
+                       readerName.c_str(), m_checkedCard.atr.c_str(), m_checkedCard.eventCount,
+                       AtrToHex(state.rgbAtr, atrLength).c_str(),
+                       CardEventCount(state.dwEventState));
         }
     }
     return kCardChanged;

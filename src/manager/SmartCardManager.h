@@ -22,6 +22,8 @@ constexpr int kMaxReaders = 10;
 constexpr uint32_t kNoReadersAvailable = 0x8010002E;  // SCARD_E_NO_READERS_AVAILABLE
 constexpr uint32_t kNoSmartCard = 0x8010000C;         // SCARD_E_NO_SMARTCARD
 constexpr uint32_t kUnknownCard = 0x8010000D;         // SCARD_E_UNKNOWN_CARD
+// The signing test's end when the reader no longer holds the card of the last check.
+constexpr uint32_t kCardChanged = 0x80100069;  // SCARD_W_REMOVED_CARD
 
 // The catalogue entry that identified a card.
 struct CardDefinition {
@@ -141,7 +143,7 @@ private:
     uint32_t ReportNoFunctionList(const std::string& name, uint32_t loaderError);
     // The signing test's end when the reader's card is not the checked one: logged, and
     // SCARD_W_REMOVED_CARD returned.
-    uint32_t ReportOtherCard(const std::string& readerName);
+    uint32_t ReportOtherCard(const std::string& readerName, const SCARD_READERSTATE& state);
     // 0 when `readerIndex` is a position in the table; otherwise reports it (status line 313)
     // and returns SCARD_E_NO_READERS_AVAILABLE.
     uint32_t CheckReaderIndex(int readerIndex, const char* source);

@@ -194,9 +194,14 @@ void CLumidorDlg::OnTest() {
     if (reader >= 0) {
         // The PIN leaves the dialog once, straight into TestCard's own copy, which TestCard
         // wipes; the dialog wipes what it kept.
-        RunBusy(
+        const uint32_t result = RunBusy(
             [this, reader, &pinDialog] { return m_manager.TestCard(reader, pinDialog.TakePin()); },
             m_messageList);
+        if (result == kCardChanged) {
+            // The card under the PIN was not the checked one: the window catches up with the
+            // reader as for any card change (once, if the watcher saw it too).
+            RunWhenIdle(static_cast<CommandHandler>(&CLumidorDlg::OnReadersChanged));
+        }
     }
 }
 

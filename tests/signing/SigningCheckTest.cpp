@@ -550,4 +550,97 @@ TEST_F(SigningTest, WithoutAMessageListOnlyTheLogReports) {
     EXPECT_EQ(RecordsWithText(records, "Error testing card.").size(), 1u);
 }
 
+const std::string kCardChangedLine =
+    "La carta nel lettore e' cambiata dopo la verifica: ripetere la verifica prima del test";
+
+struct ChangedCardCase {
+    const char* what;
+    // After the check, before the test.
+    std::function<void(FakePcsc&, ScriptedModule&, CSmartCardManager&)> change;
+    long loads;  // of the module by the test: the token's serial is the module's to tell
+    std::string record;
+};
+
+void PrintTo(const ChangedCardCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class ChangedCardTest : public SigningTest,
+                        public ::testing::WithParamInterface<ChangedCardCase> {};
+
+// A wrong PIN costs a card one of its tries: the PIN goes to no card but the one checked.
+TEST_P(ChangedCardTest, PresentsNoPinToAnyCardButTheCheckedOne) {
+    const ChangedCardCase& c = GetParam();
+    module->SetScript("key=A|K1|0|0\n");
+    c.change(pcsc, *module, *manager);
+    status.lines.clear();
+    EXPECT_EQ(manager->TestCard(0, kPin), 0x80100069u);
+    EXPECT_EQ(status.lines, std::vector<std::string>{kCardChangedLine});
+    EXPECT_EQ(module->Count("calls.C_Login"), 0);
+    EXPECT_EQ(module->Count("loads"), c.loads);
+    ExpectAllReleased();
+    const auto records = RecordsWithText(FinishLog(), c.record);
+    ASSERT_EQ(records.size(), 1u) << c.record;
+    EXPECT_EQ(records[0].code, 0x80100069u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ChangedCardTest,
+    ::testing::Values(
+        ChangedCardCase{"AnotherCardOfTheSameMakeInItsPlace",
+                        [](FakePcsc& pcsc, ScriptedModule&, CSmartCardManager&) {
+                            pcsc.eventCounts["Reader A"] += 2;
+                        },
+                        0,
+                        "The card in reader 'Reader A' is not the one checked: ATR 3B021450 "
+                        "after 0 card events then, ATR 3B021450 after 2 now. No PIN is "
+                        "presented."},
+        ChangedCardCase{"ACardWithAnotherAtr",
+                        [](FakePcsc& pcsc, ScriptedModule&, CSmartCardManager&) {
+                            pcsc.atrs["Reader A"] = {0x3B, 0x02, 0x14, 0x51};
+                        },
+                        0,
+                        "The card in reader 'Reader A' is not the one checked: ATR 3B021450 "
+                        "after 0 card events then, ATR 3B021451 after 0 now. No PIN is "
+                        "presented."},
+        // As a reader that does not count card events would show a swap.
+        ChangedCardCase{"ATokenWithAnotherSerialNumber",
+                        [](FakePcsc&, ScriptedModule& module, CSmartCardManager&) {
+                            module.SetScript("key=A|K1|0|0\ntoken.serial=0000000000000002\n");
+                        },
+                        1,
+                        "The token in reader 'Reader A' has serial number '0000000000000002', "
+                        "the checked one had '0000000000000001': no PIN is presented."},
+        ChangedCardCase{"AFailedCheckSince",
+                        [](FakePcsc&, ScriptedModule&, CSmartCardManager& manager) {
+                            EXPECT_NE(manager.CheckDriver(7), 0u);
+                        },
+                        0, "No card of reader 'Reader A' has been checked: no PIN is presented."}),
+    [](const ::testing::TestParamInfo<ChangedCardCase>& info) {
+        return std::string(info.param.what);
+    });
+
+TEST_F(SigningTest, TheCheckedCardStaysCheckedForAnotherTest) {
+    EXPECT_EQ(Run("key=A|K1|0|0\n"), 0u);
+    status.lines.clear();
+    EXPECT_EQ(Run("key=A|K1|0|0\n"), 0u);
+    EXPECT_EQ(status.lines.back(), kPassed);
+}
+
+// The module's only token is another reader's: the test of this reader finds no token and
+// presents the PIN to nobody.
+TEST_F(SigningTest, ThePinNeverReachesAnotherReadersToken) {
+    pcsc.readers = {"Reader A", "Reader B"};
+    pcsc.states["Reader B"] = SCARD_STATE_PRESENT;
+    pcsc.atrs["Reader B"] = {0x3B, 0x02, 0x14, 0x50};
+    ASSERT_EQ(manager->UpdateReaders(), 0u);
+    EXPECT_EQ(Run("slot=2|1|Reader B\nkey=A|K1|0|0\n"),
+              static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT));
+    EXPECT_EQ(status.lines,
+              (std::vector<std::string>{kDriverFailure + "'C_GetSlotList': 0x000000e0", kFailed}));
+    EXPECT_EQ(module->Count("calls.C_Login"), 0);
+    EXPECT_EQ(module->Count("calls.C_OpenSession"), 0);
+    ExpectAllReleased();
+}
+
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "UiTest.h"
 #include "support/Command.h"
+#include "support/OpenDescriptors.h"
 #include "support/TempDir.h"
 #include "support/rig/FakePcsc.h"
 #include "support/rig/RigService.h"
@@ -135,6 +136,32 @@ TEST_F(RigLiveReadersTest, ACardInsertedDuringACheckIsActedOnWhenTheCheckEnds) {
     EXPECT_EQ(window->m_readerCombo.GetCurSel(), 0);
     EXPECT_EQ(Text(*window, IDC_CARD_DRIVERS), "nessuno.so");
     EXPECT_EQ(module.Count("starts"), 1) << "the first check ran to its end, once";
+}
+
+// Each insertion is checked with the system's OpenSC, which the check starts and finalises:
+// a day of cards going in and out leaves no PC/SC connection behind.
+TEST_F(LiveReadersWindowTest, CardsComingAndGoingWithOpenScLeaveNoConnectionBehind) {
+    const std::string state = dir.path() + "/card";
+    auto card = std::make_unique<VirtualCard>(0, OpenPgpCard{state});
+    Open(ReadFile(LUMIDOR_SOURCE_CARDLIST));
+    ASSERT_TRUE(WindowShows([&] { return ButtonsEnabled(); }));
+    auto takeOutAndPutBack = [&] {
+        card->Remove();
+        ASSERT_TRUE(WindowShows([&] { return Text(*window, IDC_ATR).empty(); }));
+        card = std::make_unique<VirtualCard>(0, OpenPgpCard{state});
+        ASSERT_TRUE(WindowShows([&] { return ButtonsEnabled(); }));
+    };
+    // Once the watcher has reported a change, its own connection is surely made.
+    takeOutAndPutBack();
+    const OpenDescriptors first = CountOpenDescriptors();
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        takeOutAndPutBack();
+    }
+    const OpenDescriptors last = CountOpenDescriptors();
+    EXPECT_EQ(last.sockets, first.sockets);
+    EXPECT_EQ(last.all, first.all);
+    EXPECT_EQ(Text(*window, IDC_DRIVER_PATH).find("opensc-pkcs11.so") != std::string::npos, true);
 }
 
 TEST_F(RigLiveReadersTest, ServiceStoppedAndStartedAgainIsSurvivedWithoutSpinning) {

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -464,6 +465,37 @@ TEST_F(FakePcscWindowTest, AManagerOperationThatThrowsIsLoggedShownAndTheWindowG
     window.reset();
     EXPECT_NE(ReadFile("Lumidor.log").find("The operation ended with an exception: std::bad_alloc"),
               std::string::npos);
+}
+
+// Another card goes in while the PIN dialog is open: the PIN goes nowhere, and the window
+// catches up with the reader as for any card change.
+TEST_F(FakePcscWindowTest, ACardSwappedUnderThePinDialogGetsNoPinAndTheWindowChecksAgain) {
+    ScriptedModule module(dir.path(), "modulo.so");
+    module.SetScript("slot=1|1|Lettore A\nkey=Firma|K1|0|0\n");
+    pcsc.readers = {"Lettore A"};
+    pcsc.states["Lettore A"] = SCARD_STATE_PRESENT;
+    pcsc.atrs["Lettore A"] = {0x3B, 0x02, 0x14, 0x50};
+    Open(Catalogue(kKnownAtr, module.path()));
+    ASSERT_TRUE(ButtonsEnabled());
+    module.ResetCounters();
+
+    ModalScript script([&](CDialogEx& dialog) {
+        pcsc.Locked([&] { pcsc.eventCounts["Lettore A"] += 2; });
+        TypeText(dialog, IDC_PIN, "123456");
+        Click(dialog, IDOK);
+    });
+    Click(*window, IDC_TEST);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return module.Count("loads") > 0 && ButtonsEnabled(); }, 30000));
+    EXPECT_EQ(module.Count("calls.C_Login"), 0);
+    // Listed and checked again: the message list holds the new check's lines.
+    const std::vector<std::string> lines = Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Smart card testata con successo"), 0);
+    EXPECT_EQ(Text(*window, IDC_ATR), kKnownAtr);
+    window.reset();
+    const std::string log = ReadFile("Lumidor.log");
+    EXPECT_NE(log.find("is not the one checked"), std::string::npos);
+    EXPECT_NE(log.find("Readers or cards changed: listed again."), std::string::npos);
 }
 
 }  // namespace
