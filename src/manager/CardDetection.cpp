@@ -90,6 +90,9 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
 
     m_atr = atr;
     m_readerName = readerName;
+    // The card as the service showed it before it was looked at: a card that came or went
+    // since makes the event count differ. Its token is known once a driver has read it.
+    m_checkedCard = {m_readerName, m_atr, CardEventCount(state.dwEventState), {}};
 
     std::unique_ptr<CardDefinition> definition(FindCardJson(m_readerName, m_atr));
     if (definition == nullptr) {
@@ -113,10 +116,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     }
     if (g_logLevel >= 1)
         LogMessage(0, 0, kSource, "Card verified and running.");
-    // Counted from the state read before the card was looked at: a card that came or went
-    // since makes the count differ.
-    m_checkedCard = {m_readerName, m_atr, CardEventCount(state.dwEventState),
-                     TokenSerialField(m_tokenInfo)};
+    m_checkedCard.serialNumber = TokenSerialField(m_tokenInfo);
     ReportCertificateWarnings(kSource);
     return 0;
 }

@@ -15,7 +15,7 @@ std::string TokenSerialField(const CK_TOKEN_INFO& info) {
 bool IsCheckedCard(const CheckedCard& card, const std::string& readerName,
                    const SCARD_READERSTATE& state) {
     const std::size_t atrLength = std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr);
-    return !card.readerName.empty() && card.readerName == readerName &&
+    return !card.serialNumber.empty() && card.readerName == readerName &&
            card.eventCount == CardEventCount(state.dwEventState) &&
            card.atr == AtrToHex(state.rgbAtr, atrLength);
 }

@@ -16,7 +16,8 @@ struct CheckedCard {
     std::string atr;         // upper-case hexadecimal, as the check shows it
     // PC/SC's count of cards inserted in and removed from the reader, at the check.
     uint32_t eventCount = 0;
-    // The token's serialNumber field, whole, as the check's module read it.
+    // The token's serialNumber field, whole, as the module of the last successful check read
+    // it; empty while no check of the card has succeeded.
     std::string serialNumber;
 };
 
@@ -26,7 +27,7 @@ uint32_t CardEventCount(DWORD eventState);
 // The token's serialNumber field, whole, blank padding included.
 std::string TokenSerialField(const CK_TOKEN_INFO& info);
 
-// The card that `state` shows in reader `readerName` is `card`: a card was checked in that
-// reader, none came or went since, and the ATR is the same.
+// The card that `state` shows in reader `readerName` is `card`: a check of a card in that
+// reader succeeded, no card came or went since, and the ATR is the same.
 bool IsCheckedCard(const CheckedCard& card, const std::string& readerName,
                    const SCARD_READERSTATE& state);

@@ -12,14 +12,14 @@ uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 311));
         }
-        m_checkedCard = {};
+        m_checkedCard.serialNumber.clear();
         return kNoReadersAvailable;
     }
     const uint32_t result =
         DriverTest(m_drivers[static_cast<std::size_t>(driverIndex)], m_readerName);
     if (result != 0) {
         // No signing test follows a failed check.
-        m_checkedCard = {};
+        m_checkedCard.serialNumber.clear();
         return result;
     }
     // The card stays the one checked; the token is as this driver reads it.

@@ -1,5 +1,7 @@
 #include "manager/HeldModules.h"
 
+#include <algorithm>
+
 #include "log/Log.h"
 #include "manager/Pkcs11Calls.h"
 
@@ -40,20 +42,16 @@ void HeldModules::Hold(const std::string& name) {
 }
 
 ModuleHandle HeldModules::Find(const std::string& name) const {
-    for (const Held& held : m_held) {
-        if (held.name == name) {
-            return held.module;
-        }
-    }
-    return nullptr;
+    const auto held = std::find_if(m_held.begin(), m_held.end(),
+                                   [&](const Held& each) { return each.name == name; });
+    return held != m_held.end() ? held->module : nullptr;
 }
 
 void HeldModules::Started(const std::string& name, CK_FUNCTION_LIST* list) {
-    for (Held& held : m_held) {
-        if (held.name == name) {
-            held.startedList = list;
-            return;
-        }
+    const auto held = std::find_if(m_held.begin(), m_held.end(),
+                                   [&](const Held& each) { return each.name == name; });
+    if (held != m_held.end()) {
+        held->startedList = list;
     }
 }
 

@@ -667,9 +667,9 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
 uint32_t CSmartCardManager::ReportOtherCard(const std::string& readerName,
                                             const SCARD_READERSTATE& state) {
     if (g_logLevel >= 1) {
-        if (m_checkedCard.readerName != readerName) {
+        if (m_checkedCard.readerName != readerName || m_checkedCard.serialNumber.empty()) {
             LogMessage(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
-                       "No card of reader '%s' has been checked: no PIN is presented.",
+                       "No check of a card in reader '%s' has succeeded: no PIN is presented.",
                        readerName.c_str());
         } else {
             const std::size_t atrLength = std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr);

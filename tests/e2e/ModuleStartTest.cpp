@@ -41,12 +41,14 @@ protected:
         const std::string catalogue = Catalogue({CardEntry("3B021450", drivers)});
         manager->InitCardList(catalogue.size(), catalogue.data());
     }
-    // Each module started (and was loaded) at most once since the last call, and every
-    // load has been given back.
+    // Each module started (and was loaded) at most once since the last call, was finalised
+    // once for each start, and every load has been given back.
     void ExpectOneStartEachAndAllGivenBack(const char* operation) {
         for (const auto& module : modules) {
             SCOPED_TRACE(std::string(operation) + ": " + module->path());
             EXPECT_LE(module->Count("starts"), 1);
+            EXPECT_EQ(module->Count("finalizes"), module->Count("starts"));
+            EXPECT_EQ(module->Count("left.started"), 0);
             EXPECT_LE(module->Count("loads"), 1);
             EXPECT_EQ(module->Count("loads"), module->Count("unloads"));
             module->ResetCounters();
@@ -92,6 +94,32 @@ TEST_F(ModuleStartTest, TheResultsStayThoseOfModulesStartedAnew) {
     status.lines.clear();
     EXPECT_EQ(manager->TestCard(0, "1234"), 0u);
     EXPECT_EQ(status.lines.back(), "Smart card testata con successo");
+}
+
+// A module that says it was started already was not started by this program: it is left to
+// whoever started it, and never finalised here. One whose C_Finalize fails is still let go.
+TEST_F(ModuleStartTest, OnlyAStartOfThisProgramsMakingIsFinalised) {
+    const struct {
+        const char* what;
+        std::string script;
+        long finalizeCalls;
+    } cases[] = {{"started here", "", 1},
+                 {"started already", "result.C_Initialize=0x191\n", 0},
+                 {"finalising fails", "result.C_Finalize=0x5\n", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        modules.clear();
+        Modules(1);
+        modules[0]->SetScript(kSlowStart + c.script);
+        ASSERT_EQ(manager->CheckCardInReader(0), 0u) << testing::PrintToString(status.lines);
+        EXPECT_EQ(modules[0]->Count("calls.C_Finalize"), c.finalizeCalls);
+        EXPECT_EQ(modules[0]->Count("loads"), modules[0]->Count("unloads"));
+        // The module's last call is its C_Finalize, after the last session was closed.
+        const std::string trace = modules[0]->Value("trace");
+        EXPECT_EQ(trace.size() >= 11 && trace.substr(trace.size() - 11) == "C_Finalize,",
+                  c.finalizeCalls == 1)
+            << trace;
+    }
 }
 
 }  // namespace

@@ -611,11 +611,12 @@ INSTANTIATE_TEST_SUITE_P(
                         1,
                         "The token in reader 'Reader A' has serial number '0000000000000002', "
                         "the checked one had '0000000000000001': no PIN is presented."},
-        ChangedCardCase{"AFailedCheckSince",
-                        [](FakePcsc&, ScriptedModule&, CSmartCardManager& manager) {
-                            EXPECT_NE(manager.CheckDriver(7), 0u);
-                        },
-                        0, "No card of reader 'Reader A' has been checked: no PIN is presented."}),
+        ChangedCardCase{
+            "AFailedCheckSince",
+            [](FakePcsc&, ScriptedModule&, CSmartCardManager& manager) {
+                EXPECT_NE(manager.CheckDriver(7), 0u);
+            },
+            0, "No check of a card in reader 'Reader A' has succeeded: no PIN is presented."}),
     [](const ::testing::TestParamInfo<ChangedCardCase>& info) {
         return std::string(info.param.what);
     });
@@ -624,6 +625,24 @@ TEST_F(SigningTest, TheCheckedCardStaysCheckedForAnotherTest) {
     EXPECT_EQ(Run("key=A|K1|0|0\n"), 0u);
     status.lines.clear();
     EXPECT_EQ(Run("key=A|K1|0|0\n"), 0u);
+    EXPECT_EQ(status.lines.back(), kPassed);
+}
+
+// The card check's own driver fails; the driver the user picks instead works: the card is
+// checked, and the test follows.
+TEST_F(SigningTest, ACardCheckedThroughAnotherDriverIsTested) {
+    ScriptedModule failing(dir.path(), "failing.so");
+    failing.SetScript("result.C_OpenSession=0xE0\n");
+    const std::string catalogue = Catalogue({CardEntry("3B021450", "./failing.so,./mod.so")});
+    manager->InitCardList(catalogue.size(), catalogue.data());
+    ASSERT_EQ(manager->CheckCardInReader(0), 0xE0u);
+    EXPECT_EQ(Run("key=A|K1|0|0\n"), 0x80100069u) << "no check has succeeded yet";
+    EXPECT_EQ(module->Count("calls.C_Login"), 0);
+
+    ASSERT_EQ(manager->m_drivers, (std::vector<std::string>{"./failing.so", "./mod.so"}));
+    ASSERT_EQ(manager->CheckDriver(1), 0u);
+    status.lines.clear();
+    EXPECT_EQ(manager->TestCard(0, kPin), 0u);
     EXPECT_EQ(status.lines.back(), kPassed);
 }
 
