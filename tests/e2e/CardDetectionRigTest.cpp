@@ -41,15 +41,6 @@ Shown ShownBy(const CSmartCardManager& manager) {
             manager.m_driverInUse, manager.m_driverPath, manager.m_driverVersion};
 }
 
-int ReaderPosition(const CSmartCardManager& manager, const std::string& name) {
-    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
-        if (name == manager.m_readers[i].szReader) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 TEST_F(ManagerTest, CardCheckOutcomesOnTheRig) {
     ScriptedModule first(dir.path(), "first.so");
     ScriptedModule second(dir.path(), "second.so");

@@ -62,15 +62,6 @@ std::string LibraryVersionAsPkcs11ToolShowsIt() {
     return std::to_string(std::stoi(match[1])) + "." + std::to_string(std::stoi(match[2])) + ".0.0";
 }
 
-int ReaderPosition(const CSmartCardManager& manager, const std::string& name) {
-    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
-        if (name == manager.m_readers[i].szReader) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 // The card in the first reader, checked with the product catalogue.
 class OpenPgpCardTest : public ManagerTest {
 protected:

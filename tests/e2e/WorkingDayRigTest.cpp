@@ -25,15 +25,6 @@ const std::string kWrongPin = "654321";
 const std::string kCardChangedLine =
     "La carta nel lettore e' cambiata dopo la verifica: ripetere la verifica prima del test";
 
-int ReaderPosition(const CSmartCardManager& manager, const std::string& name) {
-    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
-        if (name == manager.m_readers[i].szReader) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 class WorkingDayTest : public ManagerTest {
 protected:
     void SetUp() override {

@@ -26,15 +26,6 @@ const char* kAtr = "3B 02 14 50";
 const std::string kPassed = "Smart card testata con successo";
 const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
 
-int ReaderPosition(const CSmartCardManager& manager, const std::string& name) {
-    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
-        if (name == manager.m_readers[i].szReader) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 // The card check that a signing test follows, with a catalogue that names `drivers` for the
 // rig's ATR-only card; its status lines are left out.
 void CheckCard(CSmartCardManager& manager, MemoryMessageList& status, int reader,
