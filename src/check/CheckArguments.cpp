@@ -1,6 +1,6 @@
 #include "check/CheckArguments.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <string_view>
 
 #include "manager/SmartCardManager.h"
@@ -16,13 +16,17 @@ bool SetOnce(bool* option) {
     return true;
 }
 
-bool ParsePosition(const char* text, int* readerIndex) {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 0 || value >= kMaxReaders) {
+// Plain decimal digits only (no sign, no blank). A position beyond the reader table is a
+// position where no reader is, as is any larger number.
+bool ParsePosition(std::string_view text, int* readerIndex) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
         return false;
     }
-    *readerIndex = static_cast<int>(value);
+    int value = 0;
+    for (const char digit : text) {
+        value = std::min(value * 10 + (digit - '0'), kMaxReaders);
+    }
+    *readerIndex = value;
     return true;
 }
 
@@ -51,7 +55,7 @@ std::optional<CheckOptions> ParseArguments(int argc, const char* const* argv) {
                 options.readerName = argv[++i];
             }
         } else if (!argument.empty() && argument[0] != '-') {
-            accepted = SetOnce(&positionGiven) && ParsePosition(argv[i], &options.readerIndex);
+            accepted = SetOnce(&positionGiven) && ParsePosition(argument, &options.readerIndex);
         }
         if (!accepted) {
             return std::nullopt;

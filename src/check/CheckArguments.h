@@ -17,8 +17,8 @@ struct CheckOptions {
 };
 
 // The options of `argv`, or none for a usage error: an unknown option, a repeated one, a
-// position that is no number below the table's size, both a position and --reader, or --json
-// with --quiet.
+// position that is not plain decimal digits, both a position and --reader, or --json with
+// --quiet. A position beyond the reader table stays one where no reader is.
 std::optional<CheckOptions> ParseArguments(int argc, const char* const* argv);
 
 // The usage text, exit statuses included, for --help and after a usage error.

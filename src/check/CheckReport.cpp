@@ -55,7 +55,11 @@ CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::strin
     if (checkedReader >= 0 && static_cast<std::size_t>(checkedReader) < report.readers.size()) {
         report.checkedReader = checkedReader;
     }
+    // A reader without a card has no name in the check's results: the table has it.
     report.readerName = CleanText(manager.m_readerName);
+    if (report.readerName.empty() && report.checkedReader >= 0) {
+        report.readerName = report.readers[static_cast<std::size_t>(report.checkedReader)].name;
+    }
     report.atr = manager.m_atr;
     if (!report.atr.empty()) {
         // The check identified the card by this same lookup; without an entry it searched
@@ -93,11 +97,21 @@ CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::strin
     return report;
 }
 
+SigningTestReport ReportTest(const std::vector<std::string>& lines, uint32_t result) {
+    SigningTestReport test;
+    for (const std::string& line : lines) {
+        test.lines.push_back(CleanText(line));
+    }
+    test.result = result;
+    return test;
+}
+
 int ExitStatus(const CheckReport& report) {
-    if (report.readers.empty() || report.result == kNoReadersAvailable) {
+    if (report.readers.empty() || report.result == kNoReadersAvailable ||
+        report.result == kNoService) {
         return kNoReader;
     }
-    if (report.result == kNoSmartCard) {
+    if (report.result == kNoSmartCard || (report.test && report.test->result == kNoSmartCard)) {
         return kNoCard;
     }
     if (report.result != 0 || (report.test && report.test->result != 0)) {

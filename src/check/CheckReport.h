@@ -54,8 +54,12 @@ std::vector<ReaderEntry> ReadReaderTable(const CSmartCardManager& manager);
 CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::string>& messages,
                         int checkedReader, uint32_t result);
 
+// The signing test's part of the report: its status lines `lines` (cleaned as every text of
+// the report) and its result.
+SigningTestReport ReportTest(const std::vector<std::string>& lines, uint32_t result);
+
 // The process's exit status for the report: 0 success, 1 check or test failed, 3 no reader,
-// 4 no card.
+// 4 no card (also when it was pulled before the test).
 int ExitStatus(const CheckReport& report);
 
 // The named flags of a reader state (SCARD_STATE_*), in the order of their bits.

@@ -76,11 +76,11 @@ std::optional<int> RunSigningTest(CSmartCardManager& manager, MemoryMessageList&
     }
     const std::size_t before = messages.lines.size();
     // TestCard's own copy is the only one it gets, and TestCard wipes it.
-    SigningTestReport test;
-    test.result = manager.TestCard(report.checkedReader, std::move(pin));
-    test.lines.assign(messages.lines.begin() + static_cast<std::ptrdiff_t>(before),
-                      messages.lines.end());
-    report.test = std::move(test);
+    const uint32_t result = manager.TestCard(report.checkedReader, std::move(pin));
+    report.test = ReportTest(
+        std::vector<std::string>(messages.lines.begin() + static_cast<std::ptrdiff_t>(before),
+                                 messages.lines.end()),
+        result);
     return std::nullopt;
 }
 
@@ -88,7 +88,7 @@ int Run(const CheckOptions& options) {
     CSmartCardManager manager;
     MemoryMessageList messages;
     manager.m_statusList = &messages;
-    manager.UpdateReaders();
+    const uint32_t listed = manager.UpdateReaders();
 
     int readerIndex = options.readerIndex;
     if (!options.readerName.empty()) {
@@ -99,7 +99,8 @@ int Run(const CheckOptions& options) {
     } else if (readerIndex < 0) {
         readerIndex = FirstReaderWithCard(manager);
     }
-    const uint32_t result = manager.CheckCardInReader(readerIndex);
+    // Without the PC/SC service there is nothing to check: its absence is the result.
+    const uint32_t result = listed == kNoService ? listed : manager.CheckCardInReader(readerIndex);
     CheckReport report = ReportCheck(manager, messages.lines, readerIndex, result);
 
     const bool text = !options.json && !options.quiet;

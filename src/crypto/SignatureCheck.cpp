@@ -130,13 +130,14 @@ bool RsaPkcs1Verifies(EVP_PKEY* key, const unsigned char* data, std::size_t data
            EVP_PKEY_verify(context.get(), signature, signatureLength, data, dataLength) == 1;
 }
 
-// The PKCS#11 form r||s, each half as long as the curve's order, as OpenSSL's DER
-// ECDSA-Sig-Value; empty for any other length.
+// The PKCS#11 form r||s, two halves of equal length, each at most as long as the curve's
+// order, as OpenSSL's DER ECDSA-Sig-Value; empty for any other length.
 Bytes EcdsaDerSignature(EVP_PKEY* key, const unsigned char* signature, std::size_t length) {
-    const std::size_t half = static_cast<std::size_t>(EVP_PKEY_get_bits(key) + 7) / 8;
-    if (half == 0 || length != 2 * half) {
+    const std::size_t orderLength = static_cast<std::size_t>(EVP_PKEY_get_bits(key) + 7) / 8;
+    if (length == 0 || length % 2 != 0 || length > 2 * orderLength) {
         return {};
     }
+    const std::size_t half = length / 2;
     BignumPtr r(BN_bin2bn(signature, static_cast<int>(half), nullptr));
     BignumPtr s(BN_bin2bn(signature + half, static_cast<int>(half), nullptr));
     const EcdsaSigPtr value(ECDSA_SIG_new());
@@ -166,16 +167,27 @@ bool EcdsaVerifies(EVP_PKEY* key, const unsigned char* data, std::size_t dataLen
            EVP_PKEY_verify(context.get(), der.data(), der.size(), data, dataLength) == 1;
 }
 
+bool KindServesScheme(EVP_PKEY* key, SignatureScheme scheme) {
+    switch (scheme) {
+        case SignatureScheme::RsaPkcs1:
+            return EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA;
+        case SignatureScheme::Ecdsa:
+            return EVP_PKEY_get_base_id(key) == EVP_PKEY_EC;
+    }
+    return false;
+}
+
 bool SchemeVerifies(EVP_PKEY* key, SignatureScheme scheme, const unsigned char* data,
                     std::size_t dataLength, const unsigned char* signature,
                     std::size_t signatureLength) {
+    if (!KindServesScheme(key, scheme)) {
+        return false;
+    }
     switch (scheme) {
         case SignatureScheme::RsaPkcs1:
-            return EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA &&
-                   RsaPkcs1Verifies(key, data, dataLength, signature, signatureLength);
+            return RsaPkcs1Verifies(key, data, dataLength, signature, signatureLength);
         case SignatureScheme::Ecdsa:
-            return EVP_PKEY_get_base_id(key) == EVP_PKEY_EC &&
-                   EcdsaVerifies(key, data, dataLength, signature, signatureLength);
+            return EcdsaVerifies(key, data, dataLength, signature, signatureLength);
     }
     return false;
 }
@@ -201,6 +213,11 @@ PublicKey CertificatePublicKey(const Bytes& der) {
     const DecodedCertificate decoded = DecodeCertificate(der.data(), der.size());
     return ErrorsCleared(PublicKeyAccess::Own(
         EvpPkeyPtr(decoded.certificate ? X509_get_pubkey(decoded.certificate.get()) : nullptr)));
+}
+
+bool KeyServesScheme(const PublicKey& key, SignatureScheme scheme) {
+    EVP_PKEY* evpKey = PublicKeyAccess::Get(key);
+    return evpKey != nullptr && KindServesScheme(evpKey, scheme);
 }
 
 bool SignatureVerifies(const PublicKey& key, SignatureScheme scheme, const unsigned char* data,

@@ -33,8 +33,14 @@ enum class SignatureScheme {
     Ecdsa,     // CKM_ECDSA: over the value as given; the signature is r||s, halves equal
 };
 
+// Whether the key is of the kind that `scheme` verifies with: a plain RSA key for PKCS#1
+// v1.5 (not an RSASSA-PSS one, which allows no other padding), an EC key for ECDSA. With a
+// key of another kind a signature can be neither confirmed nor refuted.
+bool KeyServesScheme(const PublicKey& key, SignatureScheme scheme);
+
 // True when `signature` is the key's signature of `data` under `scheme`; false for a wrong
-// signature, a key of another kind, or a signature of the wrong shape.
+// signature, a key of another kind, or a signature of the wrong shape. An ECDSA signature
+// whose halves are shorter than the curve's order (PKCS#11 allows it) is read as if padded.
 bool SignatureVerifies(const PublicKey& key, SignatureScheme scheme, const unsigned char* data,
                        std::size_t dataLength, const unsigned char* signature,
                        std::size_t signatureLength);

@@ -380,8 +380,15 @@ PrivateKey SigningRun::ReadKey(CK_OBJECT_HANDLE handle) {
     // A module that does not tell the type gets the test's historical mechanism.
     key.type = attributes[0].ulValueLen == sizeof keyType ? keyType : CKK_RSA;
     key.label = KeyLabelText(label, ReturnedLength(attributes[1]));
-    key.id = KeyIdText(id, ReturnedLength(attributes[2]));
     key.idBytes.assign(id, id + ReturnedLength(attributes[2]));
+    // An id longer than its field is read whole: it is what pairs the key with its public half.
+    if (key.idBytes.empty() && attributes[2].ulValueLen > kKeyTextSize) {
+        ObjectValue whole;
+        if (ReadAttribute(m_p11, m_session, handle, CKA_ID, &whole) == CKR_OK) {
+            key.idBytes = whole;
+        }
+    }
+    key.id = KeyIdText(key.idBytes.data(), key.idBytes.size());
     key.alwaysAuthenticate =
         attributes[3].ulValueLen == sizeof(CK_BBOOL) && alwaysAuthenticate != CK_FALSE;
     // A module that does not tell leaves the key to C_SignInit.
@@ -527,6 +534,16 @@ KeyOutcome SigningRun::CheckSignature(const PrivateKey& key, CK_MECHANISM_TYPE m
     }
     const SignatureScheme scheme =
         mechanism == CKM_ECDSA ? SignatureScheme::Ecdsa : SignatureScheme::RsaPkcs1;
+    if (!KeyServesScheme(half.key, scheme)) {
+        // An RSASSA-PSS key, say, beside a PKCS#1 v1.5 signature: nothing can be told.
+        if (g_logLevel >= 1)
+            LogMessage(0, 0, kSource,
+                       "The signature of key '%s' could not be verified: its %s holds a key of "
+                       "a kind the mechanism does not use.",
+                       key.id.c_str(),
+                       half.source == PublicHalfSource::Certificate ? "certificate" : "public key");
+        return {KeyVerdict::Signed, 0};
+    }
     const auto* value = reinterpret_cast<const unsigned char*>(kTestValue);
     if (SignatureVerifies(half.key, scheme, value, kTestValueSize, m_signature.data(),
                           m_signatureLength)) {

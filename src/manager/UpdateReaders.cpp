@@ -11,6 +11,8 @@ namespace {
 constexpr const char* kSource = "CSmartCardManager::UpdateReaders";
 constexpr DWORD kStatusTimeoutMs = 1000;
 constexpr int kLibraryErrorText = 319;
+constexpr int kNoServiceText = 334;
+constexpr int kStartServiceText = 335;
 
 }  // namespace
 
@@ -26,6 +28,11 @@ uint32_t CSmartCardManager::UpdateReaders() {
     if (result != 0) {
         if (g_logLevel >= 1)
             LogMessage(result, 1, kSource, "SCardEstablishContext error.");
+        // Without the service no reader can be seen: the user reads why, not "no reader".
+        if (result == kNoService && m_statusList != nullptr) {
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kNoServiceText));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStartServiceText));
+        }
         return result;
     }
 

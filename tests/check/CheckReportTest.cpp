@@ -193,7 +193,7 @@ TEST_F(CheckReportTest, HelpAndVersionGoToStandardOutput) {
 TEST_F(CheckReportTest, UsageErrorsGoToStandardErrorWithStatusTwo) {
     for (const char* arguments :
          {"--bogus", "--json --quiet", "0 --reader 'Virtual PCD 00 00'", "--reader", "--reader ''",
-          "10", "-1", "0 1", "--test --test", "x"}) {
+          "-1", "0 1", "--test --test", "x", "+1", "' 1'", "'1 '", "1a", "0x1"}) {
         SCOPED_TRACE(arguments);
         const CheckRun run = Check(arguments);
         EXPECT_EQ(run.status, 2);
@@ -289,6 +289,10 @@ TEST_F(CheckReportTest, NoCardNoReaderAndAnUnknownCard) {
         {"no reader of that name", "--reader 'Lettore assente'", "", 3,
          "0x8010002E (SCARD_E_NO_READERS_AVAILABLE)", ""},
         {"no reader at that position", "5", "", 3, "0x8010002E (SCARD_E_NO_READERS_AVAILABLE)", ""},
+        {"a position beyond the reader table", "12", "", 3,
+         "0x8010002E (SCARD_E_NO_READERS_AVAILABLE)", ""},
+        {"a position no number can hold", "99999999999999999999", "", 3,
+         "0x8010002E (SCARD_E_NO_READERS_AVAILABLE)", ""},
         {"an unknown card", "", "3B021451", 1, "0x8010000D (SCARD_E_UNKNOWN_CARD)", "system"},
     };
     for (const Case& c : cases) {
@@ -315,6 +319,12 @@ TEST_F(CheckReportTest, NoCardNoReaderAndAnUnknownCard) {
     }
     const CheckRun named = Check("--reader 'Lettore assente'");
     EXPECT_EQ(named.err, "lumidor-check: nessun lettore di nome 'Lettore assente'\n");
+    // An empty reader, named or by position: the report names it.
+    for (const char* arguments : {"--reader 'Virtual PCD 00 01'", "1"}) {
+        const CheckRun empty = Check(arguments);
+        EXPECT_EQ(empty.status, 4) << empty.out;
+        EXPECT_EQ(Field(empty.out, "Lettore"), "Virtual PCD 00 01") << empty.out;
+    }
 
     // No PC/SC service at all: an empty reader table.
     const CheckRun none =
@@ -323,6 +333,17 @@ TEST_F(CheckReportTest, NoCardNoReaderAndAnUnknownCard) {
     EXPECT_EQ(SchemaErrors(none.out), "");
     EXPECT_EQ(Parse(none.out)["readers"].size(), 0u);
     EXPECT_TRUE(Parse(none.out)["checkedReader"].isNull());
+    // The absence of the service is the result, said plainly, with how to start it.
+    const CheckRun noService =
+        Check("", "", "PCSCLITE_CSOCK_NAME=/nonexistent " LUMIDOR_CHECK_PROGRAM);
+    EXPECT_EQ(noService.status, 3);
+    EXPECT_NE(noService.out.find("\nRisultato: 0x8010001D (SCARD_E_NO_SERVICE)\n"),
+              std::string::npos)
+        << noService.out;
+    EXPECT_NE(noService.out.find("\n  Il servizio smart card (pcscd) non e' in esecuzione\n"
+                                 "  Per avviarlo: sudo systemctl start pcscd.socket\n"),
+              std::string::npos)
+        << noService.out;
 }
 
 TEST_F(CheckReportTest, TheValidatorRefusesADocumentOutsideTheSchema) {
@@ -373,6 +394,15 @@ TEST_F(CheckReportTest, ADriverNameOfInvalidBytesReadsAsValidUtf8) {
     for (const Json::Value& line : report["messages"]) {
         EXPECT_EQ(line.asString().find('\xFF'), std::string::npos) << line.asString();
     }
+
+    // The signing test's lines name the module too, here in its failure.
+    module.SetScript("result.C_FindObjectsInit=0x5\n");
+    const CheckRun test = Check("--json --test", "1234\n");
+    EXPECT_EQ(test.status, 1) << test.out << test.err;
+    EXPECT_EQ(SchemaErrors(test.out), "");
+    const Json::Value tested = Parse(test.out);
+    ASSERT_FALSE(tested["test"]["lines"].empty()) << test.out;
+    EXPECT_NE(tested["test"]["lines"][0].asString().find(shown), std::string::npos) << test.out;
 }
 
 TEST_F(CheckReportTest, AnUnusableCatalogueIsStatusTwo) {

@@ -212,4 +212,42 @@ TEST(SignatureCheckTest, NoKeyOrNoSignatureNeverVerifies) {
                                    signature.data(), signature.size()));
 }
 
+// PKCS#11 lets a token give r and s shorter than the order, as long as both halves are equal:
+// on P-521 (66-byte halves whose top byte is at most 1) both values fit in 65 bytes often.
+TEST(SignatureCheckTest, EcdsaHalvesShorterThanTheOrderReadAsPadded) {
+    const EvpPkeyPtr key = NewEcKey("P-521");
+    const PublicKey publicKey = EcPublicKey(EcParameters(key.get()), EcPoint(key.get()));
+    ASSERT_TRUE(publicKey);
+    Bytes signature = EcdsaSignature(key.get(), kValue);
+    ASSERT_EQ(signature.size(), 132u);
+    for (int tries = 0; tries < 200 && (signature[0] != 0 || signature[66] != 0); ++tries) {
+        signature = EcdsaSignature(key.get(), kValue);
+    }
+    ASSERT_TRUE(signature[0] == 0 && signature[66] == 0) << "no signature with two short halves";
+    Bytes shorter(signature.begin() + 1, signature.begin() + 66);
+    shorter.insert(shorter.end(), signature.begin() + 67, signature.end());
+    EXPECT_TRUE(Verifies(publicKey, SignatureScheme::Ecdsa, kValue, shorter));
+    // Halves of unequal length cannot be told apart.
+    EXPECT_FALSE(Verifies(publicKey, SignatureScheme::Ecdsa, kValue,
+                          Bytes(signature.begin() + 1, signature.end())));
+}
+
+TEST(SignatureCheckTest, EachSchemeHasItsKindOfKey) {
+    const EvpPkeyPtr rsa = NewRsaKey(2048);
+    const EvpPkeyPtr ec = NewEcKey("P-256");
+    // An RSASSA-PSS key allows no PKCS#1 v1.5 padding.
+    const EvpPkeyPtr pss = NewRsaPssKey(2048);
+    const PublicKey rsaPublic = RsaPublicKey(RsaModulus(rsa.get()), RsaExponent(rsa.get()));
+    const PublicKey ecPublic = EcPublicKey(EcParameters(ec.get()), EcPoint(ec.get()));
+    const PublicKey pssPublic =
+        CertificatePublicKey(MakeCertificate(CertificateFields{}, pss.get(), rsa.get()));
+    ASSERT_TRUE(pssPublic);
+    EXPECT_TRUE(KeyServesScheme(rsaPublic, SignatureScheme::RsaPkcs1));
+    EXPECT_FALSE(KeyServesScheme(rsaPublic, SignatureScheme::Ecdsa));
+    EXPECT_TRUE(KeyServesScheme(ecPublic, SignatureScheme::Ecdsa));
+    EXPECT_FALSE(KeyServesScheme(ecPublic, SignatureScheme::RsaPkcs1));
+    EXPECT_FALSE(KeyServesScheme(pssPublic, SignatureScheme::RsaPkcs1));
+    EXPECT_FALSE(KeyServesScheme(PublicKey(), SignatureScheme::RsaPkcs1));
+}
+
 }  // namespace

@@ -56,6 +56,16 @@ EvpPkeyPtr NewRsaKey(unsigned bits) {
     return key;
 }
 
+EvpPkeyPtr NewRsaPssKey(unsigned bits) {
+    const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA-PSS", nullptr));
+    EVP_PKEY* key = nullptr;
+    Require(context && EVP_PKEY_keygen_init(context.get()) == 1 &&
+                EVP_PKEY_CTX_set_rsa_keygen_bits(context.get(), static_cast<int>(bits)) == 1 &&
+                EVP_PKEY_generate(context.get(), &key) == 1,
+            "make an RSA-PSS key");
+    return EvpPkeyPtr(key);
+}
+
 EvpPkeyPtr NewEcKey(const char* curve) {
     EvpPkeyPtr key(EVP_EC_gen(curve));
     Require(key != nullptr, "make an EC key");

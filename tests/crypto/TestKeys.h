@@ -10,6 +10,8 @@
 #include "crypto/SignatureCheck.h"
 
 EvpPkeyPtr NewRsaKey(unsigned bits);
+// An RSASSA-PSS key (RFC 4055): RSA that allows PSS padding only.
+EvpPkeyPtr NewRsaPssKey(unsigned bits);
 // `curve` as OpenSSL names it ("P-256").
 EvpPkeyPtr NewEcKey(const char* curve);
 

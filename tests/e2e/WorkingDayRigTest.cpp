@@ -117,39 +117,56 @@ TEST_F(WorkingDayTest, ACardPutInAfterTheCheckGetsNoPin) {
     EXPECT_EQ(Pw1Retries(first), 3);
 }
 
-// The same with the console check: the card is swapped while it waits for the PIN line.
-TEST_F(WorkingDayTest, ConsoleCheckGivesNoPinToACardPutInWhileItWaits) {
-    const std::string first = dir.path() + "/first";
-    const std::string second = dir.path() + "/second";
-    auto card = std::make_unique<VirtualCard>(0, OpenPgpCard{first});
-    const std::string work = dir.path() + "/check";
-    std::filesystem::create_directories(work);
-    const std::string go = dir.path() + "/go";
-    const std::string output = dir.path() + "/output.txt";
-    // The PIN line comes once the test has swapped the card.
-    CommandRun run;
-    std::thread check([&] {
-        run = RunShell("cd '" + work + "' && (while [ ! -e '" + go + "' ]; do sleep 0.05; done; " +
-                       "echo " + kWrongPin + ") | " + LUMIDOR_CHECK_PROGRAM + " --test > '" +
-                       output + "' 2>&1");
-    });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (ReadFile(output).find(kOpenSc) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    const std::string checked = ReadFile(output);
-    card->Remove();
-    card = std::make_unique<VirtualCard>(0, OpenPgpCard{second});
-    WriteFile(go, "");
-    check.join();
+// The console check, the card taken out (and another put in, or none) while it waits for the
+// PIN line: the PIN goes to no card.
+TEST_F(WorkingDayTest, ConsoleCheckGivesNoPinToACardChangedWhileItWaits) {
+    const struct {
+        const char* what;
+        bool another;  // a card of the same make goes in
+        int status;
+        std::string line;
+    } cases[] = {{"another card put in", true, 1, kCardChangedLine},
+                 {"the card taken out", false, 4, "Nessuna smart card trovata"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string scratch = dir.path() + "/" + (c.another ? "swap" : "pull");
+        const std::string first = scratch + "/first";
+        const std::string second = scratch + "/second";
+        auto card = std::make_unique<VirtualCard>(0, OpenPgpCard{first});
+        const std::string work = scratch + "/check";
+        std::filesystem::create_directories(work);
+        const std::string go = scratch + "/go";
+        const std::string output = scratch + "/output.txt";
+        // The PIN line comes once the card has changed.
+        CommandRun run;
+        std::thread check([&] {
+            run = RunShell("cd '" + work + "' && (while [ ! -e '" + go +
+                           "' ]; do sleep 0.05; done; echo " + kWrongPin + ") | " +
+                           LUMIDOR_CHECK_PROGRAM + " --test > '" + output + "' 2>&1");
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (ReadFile(output).find(kOpenSc) == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        const std::string checked = ReadFile(output);
+        card->Remove();
+        card.reset();
+        if (c.another) {
+            card = std::make_unique<VirtualCard>(0, OpenPgpCard{second});
+        }
+        WriteFile(go, "");
+        check.join();
 
-    ASSERT_NE(checked.find(kOpenSc), std::string::npos) << checked;
-    const std::string shown = ReadFile(output);
-    EXPECT_EQ(run.status, 1) << shown;
-    EXPECT_NE(shown.find(kCardChangedLine), std::string::npos) << shown;
-    EXPECT_EQ(Pw1Retries(second), 3);
-    EXPECT_EQ(Pw1Retries(first), 3);
+        ASSERT_NE(checked.find(kOpenSc), std::string::npos) << checked;
+        const std::string shown = ReadFile(output);
+        EXPECT_EQ(run.status, c.status) << shown;
+        EXPECT_NE(shown.find("\n  " + c.line + "\n"), std::string::npos) << shown;
+        EXPECT_EQ(Pw1Retries(first), 3);
+        if (c.another) {
+            EXPECT_EQ(Pw1Retries(second), 3);
+        }
+    }
 }
 
 }  // namespace

@@ -131,7 +131,10 @@ TEST_F(UpdateReadersTest, ServiceUnavailableStopsAtTheContext) {
     EXPECT_EQ(pcsc.trace, std::vector<std::string>{"establishContext"});
     EXPECT_EQ(manager->m_readerCount, 0u);
     EXPECT_TRUE(RestIsZero());
-    EXPECT_TRUE(messages.lines.empty());
+    // Without the service no reader can be seen: the user reads why, and what to do.
+    EXPECT_EQ(messages.lines,
+              (std::vector<std::string>{"Il servizio smart card (pcscd) non e' in esecuzione",
+                                        "Per avviarlo: sudo systemctl start pcscd.socket"}));
     std::vector<LoggedRecord> records = StopAndReadLog();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, "SCardEstablishContext error.");

@@ -373,8 +373,11 @@ std::vector<Row> MakeRows() {
           signedAs("La credenziale 'K1' ha firmato correttamente"));
     t.Add("LabelUnavailableEmptyLabel", "attribute_length=3|0xFFFFFFFFFFFFFFFF\n", signing,
           signedAs("La credenziale 'K1' ha firmato correttamente"));
-    t.Add("IdLengthBeyondItsBufferEmptyId", "attribute_length=0x102|100\n", signing,
-          signedAs("La credenziale '' (Firma) ha firmato correttamente"));
+    // An id longer than its field is read again at the length the module tells; this module
+    // then writes nothing into the 100 bytes, which stay zero.
+    t.Add("IdLengthBeyondItsBufferReadAtThatLength", "attribute_length=0x102|100\n", signing,
+          signedAs("La credenziale '" + std::string(200, '0') +
+                   "' (Firma) ha firmato correttamente"));
     t.Add("IdUnavailableEmptyId", "attribute_length=0x102|0xFFFFFFFFFFFFFFFF\n", signing,
           signedAs("La credenziale '' (Firma) ha firmato correttamente"));
 

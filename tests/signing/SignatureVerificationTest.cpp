@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SigningFixture.h"
+#include "support/Command.h"
 #include "support/TestCertificates.h"
 
 namespace {
@@ -161,6 +162,42 @@ TEST_F(SignatureVerificationTest, AWrongSignatureFailsTheTestWhereverItsKeyIs) {
     EXPECT_EQ(status.lines, (std::vector<std::string>{
                                 "Trovate 2 chiavi private", kSigned,
                                 "La firma della credenziale 'K2' (B) non e' valida", kFailed}));
+}
+
+// An RSASSA-PSS key allows no PKCS#1 v1.5 padding: its certificate can neither confirm nor
+// refute the signature.
+TEST_F(SignatureVerificationTest, APublicHalfOfAnotherKindCannotJudgeTheSignature) {
+    const std::string pss = dir.path() + "/pss.cert.der";
+    const CommandRun made = RunShell(
+        "openssl req -x509 -newkey rsa-pss -pkeyopt rsa_keygen_bits:2048 -nodes -keyout '" +
+        dir.path() + "/pss.key.pem' -subj /CN=PSS -days 30 -outform DER -out '" + pss + "' 2>&1");
+    ASSERT_EQ(made.status, 0) << made.output;
+    EXPECT_EQ(Run(Key(*certificates, 1, "valid", "material") + "certificate=Cert|K1|" + pss + "\n"),
+              0u);
+    EXPECT_EQ(status.lines,
+              (std::vector<std::string>{"Trovata 1 chiave privata", kSigned, kPassed}));
+    EXPECT_EQ(RecordsWithText(FinishLog(),
+                              "The signature of key 'K1' could not be verified: its certificate "
+                              "holds a key of a kind the mechanism does not use.")
+                  .size(),
+              1u);
+}
+
+// The id pairs the key with its public half, whatever its length.
+TEST_F(SignatureVerificationTest, AKeyIdLongerThanItsFieldIsReadWhole) {
+    const std::string id(80, 'L');
+    const TestCertificate& c = certificates->Get("valid");
+    EXPECT_EQ(Run("key=Firma|" + id + "|0|0\nkey_material=" + id + "|" + c.privateKeyPem +
+                  "\npublic_key=" + id + "|" + c.publicKeyPem + "\n"),
+              0u);
+    EXPECT_EQ(status.lines,
+              (std::vector<std::string>{
+                  "Trovata 1 chiave privata",
+                  "La credenziale '" + id + "' (Firma) ha firmato correttamente", kPassed}));
+    EXPECT_EQ(RecordsWithText(FinishLog(),
+                              "The signature of key '" + id + "' verifies with its public key.")
+                  .size(),
+              1u);
 }
 
 }  // namespace

@@ -494,4 +494,14 @@ TEST_F(FakePcscWindowTest, ACardSwappedUnderThePinDialogGetsNoPinAndTheWindowChe
     EXPECT_NE(log.find("Readers or cards changed: listed again."), std::string::npos);
 }
 
+TEST_F(FakePcscWindowTest, WithoutThePcscServiceTheWindowSaysSo) {
+    pcsc.establishContext.otherwise = static_cast<LONG>(SCARD_E_NO_SERVICE);
+    Open(Catalogue(kKnownAtr, "nessuno.so"));
+    EXPECT_EQ(window->m_readerCombo.GetCount(), 0);
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{"Il servizio smart card (pcscd) non e' in esecuzione",
+                                        "Per avviarlo: sudo systemctl start pcscd.socket"}));
+    EXPECT_FALSE(ButtonsEnabled());
+}
+
 }  // namespace
