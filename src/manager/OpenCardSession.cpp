@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -75,12 +76,26 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
                                             const std::string& driverName,
                                             const std::string& readerName, const char* source) {
     std::vector<CK_SLOT_ID> slots;
+    const uint32_t result = ChooseCardSlots(functionList, driverName, readerName, source, &slots);
+    if (result == 0) {
+        m_slotId = slots.front();
+    }
+    return result;
+}
+
+uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
+                                            const std::string& driverName,
+                                            const std::string& readerName, const char* source,
+                                            std::vector<CK_SLOT_ID>* chosen) {
+    std::vector<CK_SLOT_ID> slots;
     uint32_t result = ListTokenSlots(functionList, driverName, source, &slots);
     if (result != 0) {
         return result;
     }
 
-    // The slots that name no listed reader, in the module's order, with their descriptions.
+    // The slots that name the reader, and those that name no listed reader, in the module's
+    // order, with their descriptions.
+    std::vector<std::pair<CK_SLOT_ID, std::string>> named;
     std::vector<std::pair<CK_SLOT_ID, std::string>> unnamed;
     const std::vector<std::string> readers = ListedReaderNames();
     for (CK_SLOT_ID slot : slots) {
@@ -93,8 +108,8 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
         const std::string description = SlotDescriptionText(info);
         switch (SlotOwnerOf(description, readerName, readers)) {
             case SlotOwner::Reader:
-                return TakeSlot(slot, description, readerName, "its description names the reader",
-                                source);
+                named.emplace_back(slot, description);
+                break;
             case SlotOwner::OtherReader:
                 if (g_logLevel >= 1)
                     LogMessage(0, 0, source,
@@ -108,6 +123,15 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
         }
     }
 
+    chosen->clear();
+    // A card may show several tokens (one per PIN, say), each in a slot named after its reader.
+    for (const auto& [slot, description] : named) {
+        TakeSlot(slot, description, readerName, "its description names the reader", source);
+        chosen->push_back(slot);
+    }
+    if (!chosen->empty()) {
+        return 0;
+    }
     // No token at all for this reader is a failure: reporting success would call the driver
     // working.
     if (unnamed.empty()) {
@@ -120,6 +144,13 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
         }
         return static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT);
     }
+    chosen->push_back(ChooseUnnamedSlot(unnamed, readerName, source));
+    return 0;
+}
+
+CK_SLOT_ID CSmartCardManager::ChooseUnnamedSlot(
+    const std::vector<std::pair<CK_SLOT_ID, std::string>>& unnamed, const std::string& readerName,
+    const char* source) {
     if (unnamed.size() == 1) {
         return TakeSlot(unnamed[0].first, unnamed[0].second, readerName,
                         "the only token that names no listed reader", source);
@@ -136,14 +167,13 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
                     "the first token that names no listed reader", source);
 }
 
-uint32_t CSmartCardManager::TakeSlot(CK_SLOT_ID slot, const std::string& description,
-                                     const std::string& readerName, const char* why,
-                                     const char* source) {
-    m_slotId = slot;
+CK_SLOT_ID CSmartCardManager::TakeSlot(CK_SLOT_ID slot, const std::string& description,
+                                       const std::string& readerName, const char* why,
+                                       const char* source) {
     if (g_logLevel >= 1)
         LogMessage(0, 0, source, "Slot %lu ('%s') taken for reader '%s': %s.",
                    static_cast<unsigned long>(slot), description.c_str(), readerName.c_str(), why);
-    return 0;
+    return slot;
 }
 
 uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
@@ -152,10 +182,12 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
         return ReportCallFailure(m_statusList, kSource, driverName, function, rv);
     };
 
-    uint32_t chosen = ChooseTokenSlot(functionList, driverName, readerName, kSource);
+    std::vector<CK_SLOT_ID> slots;
+    const uint32_t chosen = ChooseCardSlots(functionList, driverName, readerName, kSource, &slots);
     if (chosen != 0) {
         return chosen;
     }
+    m_slotId = slots.front();
 
     CK_RV rv = MODULE_CALL(functionList, C_GetTokenInfo, m_slotId, &m_tokenInfo);
     if (rv != CKR_OK) {
@@ -172,5 +204,46 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
         m_certificates = ReadTokenCertificates(functionList, session, std::time(nullptr), kSource);
     }
     MODULE_CALL(functionList, C_CloseSession, session);
+    if (purpose == SessionPurpose::Final) {
+        ReadOtherSlotsCertificates(functionList, slots);
+    }
     return 0;
+}
+
+void CSmartCardManager::ReadOtherSlotsCertificates(CK_FUNCTION_LIST* functionList,
+                                                   const std::vector<CK_SLOT_ID>& slots) {
+    // The card's other tokens hold certificates too; a session that does not open only
+    // leaves theirs out, as a certificate that cannot be read does.
+    for (std::size_t i = 1; i < slots.size(); ++i) {
+        CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+        const CK_RV rv =
+            MODULE_CALL(functionList, C_OpenSession, slots[i], CKF_SERIAL_SESSION,
+                        static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
+        if (rv != CKR_OK) {
+            if (g_logLevel >= 1)
+                LogMessage(static_cast<int32_t>(ResultCode(rv, "C_OpenSession", kSource)), 0,
+                           kSource, "The certificates of slot %lu could not be read: 0x%lX.",
+                           static_cast<unsigned long>(slots[i]), static_cast<unsigned long>(rv));
+            continue;
+        }
+        AppendCertificates(
+            ReadTokenCertificates(functionList, session, std::time(nullptr), kSource));
+        MODULE_CALL(functionList, C_CloseSession, session);
+    }
+}
+
+void CSmartCardManager::AppendCertificates(std::vector<TokenCertificate> certificates) {
+    // Tokens of one card may show the same certificate: it is listed once.
+    for (TokenCertificate& certificate : certificates) {
+        const auto same = std::find_if(
+            m_certificates.begin(), m_certificates.end(), [&](const TokenCertificate& listed) {
+                return !listed.content.sha256Fingerprint.empty() &&
+                       listed.content.sha256Fingerprint == certificate.content.sha256Fingerprint;
+            });
+        if (same == m_certificates.end()) {
+            m_certificates.push_back(std::move(certificate));
+        } else {
+            same->hasPrivateKey = same->hasPrivateKey || certificate.hasPrivateKey;
+        }
+    }
 }

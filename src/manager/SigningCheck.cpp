@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "log/Log.h"
@@ -19,6 +20,7 @@
 #include "manager/SmartCardManager.h"
 #include "manager/StatusText.h"
 #include "manager/TokenCertificates.h"
+#include "manager/TokenDetails.h"
 #include "platform/Wipe.h"
 
 namespace {
@@ -166,34 +168,49 @@ struct KeyOutcome {
     uint32_t code = 0;
 };
 
-// One run of the test on a loaded module: it holds the session and the login, and gives
-// back the login, the session and the module, in that order, when it ends.
+// What the keys of the whole card came to, token after token.
+struct SigningTally {
+    bool anyForSigning = false;
+    bool anyBadSignature = false;
+    uint32_t last = 0;  // the last result of a key meant for signing
+};
+
+// The test on one token of the card (one slot) of a loaded module: it holds the session and
+// the login, and gives back the login, then the session, when it ends.
 class SigningRun {
 public:
     SigningRun(CSmartCardManager& manager, const std::string& module, const std::string& pin,
-               ModuleHandle handle, CK_FUNCTION_LIST* p11)
-        : m_manager(manager), m_module(module), m_pin(pin), m_handle(handle), m_p11(p11) {}
+               CK_FUNCTION_LIST* p11, CK_SLOT_ID slot)
+        : m_manager(manager), m_module(module), m_pin(pin), m_p11(p11), m_slot(slot) {}
     ~SigningRun();
     SigningRun(const SigningRun&) = delete;
     SigningRun& operator=(const SigningRun&) = delete;
 
-    uint32_t OpenSession(const std::string& readerName);
+    // Reads the token's information and opens a session. The checked token (the card's
+    // first) must be the one the last check read: its information becomes the manager's.
+    uint32_t OpenSession(bool checkedToken);
     uint32_t LogIn();
+    // The token's private keys, at most kMaxKeys.
     uint32_t FindKeys(std::vector<CK_OBJECT_HANDLE>* keys);
     // Logged in, the token shows its private keys too, so every certificate's pairing is
     // known. Failures are only logged: the certificates do not decide the test.
-    void ReadCertificates() {
-        m_manager.m_certificates =
-            ReadTokenCertificates(m_p11, m_session, std::time(nullptr), kSource);
+    std::vector<TokenCertificate> ReadCertificates() {
+        return ReadTokenCertificates(m_p11, m_session, std::time(nullptr), kSource);
     }
-    // Tries every key; the verdict is the last result of a key meant for signing.
-    uint32_t SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys);
+    // Tries every key into `tally`; false when a key ended the whole test, with its code in
+    // `ended`.
+    bool SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys, SigningTally& tally,
+                      uint32_t* ended);
+    std::string TokenLabel() const { return TokenText(m_token.label, sizeof m_token.label); }
 
 private:
     uint32_t Fail(const char* function, CK_RV rv) {
         return ReportCallFailure(m_manager.m_statusList, kSource, m_module, function, rv);
     }
     uint32_t Login(CK_USER_TYPE user);
+    // After the token refused the user login: what its flags now say, and a plain line when
+    // the answer means a wrong PIN.
+    void ReportRefusedPin(uint32_t code, CK_FLAGS flagsBefore);
     PrivateKey ReadKey(CK_OBJECT_HANDLE handle);
     KeyOutcome TryKey(const PrivateKey& key);
     KeyOutcome SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
@@ -207,8 +224,9 @@ private:
     CSmartCardManager& m_manager;
     const std::string& m_module;
     const std::string& m_pin;
-    ModuleHandle m_handle;
     CK_FUNCTION_LIST* m_p11;
+    CK_SLOT_ID m_slot;
+    CK_TOKEN_INFO m_token{};
     CK_SESSION_HANDLE m_session = CK_INVALID_HANDLE;
     bool m_sessionOpen = false;
     bool m_loggedIn = false;
@@ -226,37 +244,33 @@ SigningRun::~SigningRun() {
     if (m_sessionOpen) {
         MODULE_CALL(m_p11, C_CloseSession, m_session);
     }
-    ReleaseModule(m_handle);
 }
 
-// The token of the reader the user chose, chosen as the session opening chooses it, and only
-// when it is the token that the last check read.
-uint32_t SigningRun::OpenSession(const std::string& readerName) {
-    uint32_t chosen = m_manager.ChooseTokenSlot(m_p11, m_module, readerName, kSource);
-    if (chosen != 0) {
-        return chosen;
-    }
-    CK_TOKEN_INFO token;
-    std::memset(&token, 0, sizeof token);
-    CK_RV rv = MODULE_CALL(m_p11, C_GetTokenInfo, m_manager.m_slotId, &token);
+uint32_t SigningRun::OpenSession(bool checkedToken) {
+    CK_TOKEN_INFO& token = m_token;
+    CK_RV rv = MODULE_CALL(m_p11, C_GetTokenInfo, m_slot, &token);
     if (rv != CKR_OK) {
         return Fail("C_GetTokenInfo", rv);
     }
     const std::string serial = TokenSerialField(token);
-    if (serial != m_manager.m_checkedCard.serialNumber) {
+    if (checkedToken && serial != m_manager.m_checkedCard.serialNumber) {
         if (g_logLevel >= 1)
             LogMessage(static_cast<int32_t>(kCardChanged), 0, kSource,
                        "The token in reader '%s' has serial number '%s', the checked one had "
                        "'%s': no PIN is presented.",
-                       readerName.c_str(), KeyLabelText(token.serialNumber, serial.size()).c_str(),
+                       m_manager.m_readerName.c_str(),
+                       KeyLabelText(token.serialNumber, serial.size()).c_str(),
                        KeyLabelText(reinterpret_cast<const unsigned char*>(
                                         m_manager.m_checkedCard.serialNumber.data()),
                                     m_manager.m_checkedCard.serialNumber.size())
                            .c_str());
         return kCardChanged;
     }
-    m_manager.m_tokenInfo = token;
-    rv = MODULE_CALL(m_p11, C_OpenSession, m_manager.m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
+    if (checkedToken) {
+        m_manager.m_slotId = m_slot;
+        m_manager.m_tokenInfo = token;
+    }
+    rv = MODULE_CALL(m_p11, C_OpenSession, m_slot, CKF_SERIAL_SESSION | CKF_RW_SESSION,
                      static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &m_session);
     if (rv != CKR_OK) {
         return Fail("C_OpenSession", rv);
@@ -278,8 +292,9 @@ uint32_t SigningRun::Login(CK_USER_TYPE user) {
 // A login with a wrong PIN may be the one that locks the card: the token's own flags, read
 // just now, decide whether it is tried.
 uint32_t SigningRun::LogIn() {
-    const CK_FLAGS tokenFlags = m_manager.m_tokenInfo.flags;
+    const CK_FLAGS tokenFlags = m_token.flags;
     uint32_t code = 0;
+    bool presented = false;
     if ((tokenFlags & CKF_USER_PIN_LOCKED) != 0) {
         code = CKR_PIN_LOCKED;
         if (g_logLevel >= 1)
@@ -297,13 +312,42 @@ uint32_t SigningRun::LogIn() {
             Report(m_manager.m_statusList, 0, warning);
         }
         code = Login(CKU_USER);
+        presented = true;
     }
     if (code != CKR_OK && code != CKR_USER_ALREADY_LOGGED_IN) {
         Report(m_manager.m_statusList, code, LoginFailureText(code));
+        if (presented) {
+            ReportRefusedPin(code, tokenFlags);
+        }
         return code;
     }
     m_loggedIn = true;
     return 0;
+}
+
+void SigningRun::ReportRefusedPin(uint32_t code, CK_FLAGS flagsBefore) {
+    constexpr CK_FLAGS kPinFlags =
+        CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED;
+    CK_TOKEN_INFO now;
+    std::memset(&now, 0, sizeof now);
+    const bool read = MODULE_CALL(m_p11, C_GetTokenInfo, m_slot, &now) == CKR_OK;
+    const CK_FLAGS flagsAfter = read ? now.flags : flagsBefore;
+    const bool moved = (flagsAfter & kPinFlags) != (flagsBefore & kPinFlags);
+    if (g_logLevel >= 1)
+        LogMessage(static_cast<int32_t>(code), 0, kSource,
+                   "After the refused login the token's flags are 0x%lX (0x%lX before).",
+                   static_cast<unsigned long>(flagsAfter), static_cast<unsigned long>(flagsBefore));
+    // Modules answer a wrong PIN with other codes too: what the card did decides.
+    if (code == CKR_PIN_INCORRECT || code == CKR_USER_NOT_LOGGED_IN ||
+        (code == CKR_GENERAL_ERROR && moved)) {
+        Report(m_manager.m_statusList, code,
+               "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta");
+    }
+    // A warning given before the login is not given again.
+    const std::string warning = PinWarningText(flagsAfter);
+    if (!warning.empty() && warning != PinWarningText(flagsBefore)) {
+        Report(m_manager.m_statusList, code, warning);
+    }
 }
 
 uint32_t SigningRun::FindKeys(std::vector<CK_OBJECT_HANDLE>* keys) {
@@ -333,19 +377,6 @@ uint32_t SigningRun::FindKeys(std::vector<CK_OBJECT_HANDLE>* keys) {
         found = kMaxKeys;
     }
     keys->resize(found);
-    if (found == 0) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(kNoPrivateKey), 0, kSource,
-                       "C_FindObjectsInit error:0x%X.", kNoPrivateKey);
-        if (m_manager.m_statusList != nullptr) {
-            AddStatusLine(m_manager.m_statusList,
-                          FormatStatus(kNoPrivateKey, m_module.c_str(), "C_FindObjectsInit", 320));
-        }
-        return kNoPrivateKey;
-    }
-    Report(m_manager.m_statusList, 0,
-           found == 1 ? std::string("Trovata 1 chiave privata")
-                      : Format("Trovate %d chiavi private", static_cast<int>(found)));
     return 0;
 }
 
@@ -593,32 +624,68 @@ void SigningRun::ReportKey(const PrivateKey& key, const KeyOutcome& outcome) {
     }
 }
 
-uint32_t SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys) {
-    bool anyForSigning = false;
-    bool anyBadSignature = false;
-    uint32_t verdict = 0;
+bool SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys, SigningTally& tally,
+                              uint32_t* ended) {
     for (CK_OBJECT_HANDLE handle : keys) {
         const PrivateKey key = ReadKey(handle);
         const KeyOutcome outcome = TryKey(key);
         if (outcome.verdict == KeyVerdict::EndsTest) {
-            return outcome.code;
+            *ended = outcome.code;
+            return false;
         }
         ReportKey(key, outcome);
         if (outcome.verdict != KeyVerdict::NotForSigning) {
-            anyForSigning = true;
-            verdict = outcome.code;
+            tally.anyForSigning = true;
+            tally.last = outcome.code;
         }
-        anyBadSignature = anyBadSignature || outcome.verdict == KeyVerdict::BadSignature;
+        tally.anyBadSignature =
+            tally.anyBadSignature || outcome.verdict == KeyVerdict::BadSignature;
     }
-    if (!anyForSigning) {
+    return true;
+}
+
+// The keys of every token of the card, counted together; the count of keys found so far in
+// the card's tokens is `count`. The test's no-key failure when there is none.
+uint32_t ReportKeyCount(IMessageList* list, const std::string& module, std::size_t count) {
+    if (count == 0) {
+        if (g_logLevel >= 1)
+            LogMessage(static_cast<int32_t>(kNoPrivateKey), 0, kSource,
+                       "C_FindObjectsInit error:0x%X.", kNoPrivateKey);
+        if (list != nullptr) {
+            AddStatusLine(list,
+                          FormatStatus(kNoPrivateKey, module.c_str(), "C_FindObjectsInit", 320));
+        }
+        return kNoPrivateKey;
+    }
+    Report(list, 0,
+           count == 1 ? std::string("Trovata 1 chiave privata")
+                      : Format("Trovate %d chiavi private", static_cast<int>(count)));
+    return 0;
+}
+
+// The verdict of the whole card: a signature that no verifier accepts fails it, whatever the
+// keys after it did; otherwise the last key meant for signing decides.
+uint32_t Verdict(const SigningTally& tally) {
+    if (!tally.anyForSigning) {
         if (g_logLevel >= 1)
             LogMessage(static_cast<int32_t>(kNotForSigning), 0, kSource,
                        "No key on the token is meant for signing.");
         return kNotForSigning;
     }
-    // A signature that no verifier accepts fails the card, whatever the keys after it did.
-    return anyBadSignature ? kSignatureInvalid : verdict;
+    return tally.anyBadSignature ? kSignatureInvalid : tally.last;
 }
+
+// A loaded module's handle, given back last, after every session of the test.
+class ModuleLoad {
+public:
+    explicit ModuleLoad(ModuleHandle handle) : m_handle(handle) {}
+    ~ModuleLoad() { ReleaseModule(m_handle); }
+    ModuleLoad(const ModuleLoad&) = delete;
+    ModuleLoad& operator=(const ModuleLoad&) = delete;
+
+private:
+    ModuleHandle m_handle;
+};
 
 }  // namespace
 
@@ -726,32 +793,58 @@ uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
     if (g_logLevel >= 1)
         LogMessage(0, 0, kSource, "'%s' module successfully loaded.", module.c_str());
 
+    const ModuleLoad load(handle);
     // The reason's own code: a failure must never read as a passed test.
     uint32_t failure = 0;
     CK_FUNCTION_LIST* p11 = GetFunctionList(handle, module, &failure);
     if (p11 == nullptr) {
-        ReleaseModule(handle);
         return failure != 0 ? failure : static_cast<uint32_t>(CKR_GENERAL_ERROR);
     }
 
-    SigningRun run(*this, module, pin, handle, p11);
-    uint32_t result = run.OpenSession(readerName);
+    std::vector<CK_SLOT_ID> slots;
+    uint32_t result = ChooseCardSlots(p11, module, readerName, kSource, &slots);
     if (result != 0) {
         return result;
     }
-    result = run.LogIn();
+    // Every token of the card, one session and one login each, the PIN typed once. A PIN the
+    // first token refuses goes to no other: one try spent, never more.
+    std::vector<std::unique_ptr<SigningRun>> runs;
+    std::vector<std::vector<CK_OBJECT_HANDLE>> keys(slots.size());
+    std::size_t keyCount = 0;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        runs.push_back(std::make_unique<SigningRun>(*this, module, pin, p11, slots[i]));
+        SigningRun& run = *runs.back();
+        result = run.OpenSession(i == 0);
+        if (result == 0) {
+            result = run.LogIn();
+        }
+        if (result == 0) {
+            result = run.FindKeys(&keys[i]);
+        }
+        if (result != 0) {
+            return result;
+        }
+        keyCount += keys[i].size();
+    }
+    result = ReportKeyCount(m_statusList, module, keyCount);
+    // After the key search, so that a module's failure there is reported as its own.
+    m_certificates.clear();
+    for (const std::unique_ptr<SigningRun>& run : runs) {
+        AppendCertificates(run->ReadCertificates());
+    }
     if (result != 0) {
         return result;
     }
-    std::vector<CK_OBJECT_HANDLE> keys;
-    result = run.FindKeys(&keys);
-    // After the key search, so that a module's failure there is reported as its own; a
-    // module whose search failed is asked for nothing more.
-    if (result == 0 || result == kNoPrivateKey) {
-        run.ReadCertificates();
+    SigningTally tally;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (runs.size() > 1 && !keys[i].empty()) {
+            Report(m_statusList, 0,
+                   Format("Chiavi del token '%s':", runs[i]->TokenLabel().c_str()));
+        }
+        uint32_t ended = 0;
+        if (!runs[i]->SignWithEach(keys[i], tally, &ended)) {
+            return ended;
+        }
     }
-    if (result != 0) {
-        return result;
-    }
-    return run.SignWithEach(keys);
+    return Verdict(tally);
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "manager/CheckedCard.h"
@@ -90,6 +91,12 @@ public:
     // code.
     uint32_t ChooseTokenSlot(CK_FUNCTION_LIST* functionList, const std::string& driverName,
                              const std::string& readerName, const char* source);
+    // Every slot of the card in `readerName`: all the slots whose descriptions name the reader
+    // (a card may show one token per PIN), else the one slot ChooseTokenSlot takes. 0, or the
+    // code (reported as ChooseTokenSlot reports it).
+    uint32_t ChooseCardSlots(CK_FUNCTION_LIST* functionList, const std::string& driverName,
+                             const std::string& readerName, const char* source,
+                             std::vector<CK_SLOT_ID>* slots);
     // The signing test on the card in reader `readerIndex` with m_driverInUse; ends with its
     // verdict as a status line. The PIN is wiped before it returns.
     uint32_t TestCard(int readerIndex, std::string pin);
@@ -114,9 +121,19 @@ private:
                             const char* source, std::vector<CK_SLOT_ID>* slots);
     // The names of the readers of the last enumeration.
     std::vector<std::string> ListedReaderNames() const;
-    // Makes `slot` m_slotId and logs why it was taken. 0.
-    uint32_t TakeSlot(CK_SLOT_ID slot, const std::string& description,
-                      const std::string& readerName, const char* why, const char* source);
+    // Logs why `slot` was taken for the reader and returns it.
+    CK_SLOT_ID TakeSlot(CK_SLOT_ID slot, const std::string& description,
+                        const std::string& readerName, const char* why, const char* source);
+    // Among slots that name no listed reader: the only one, else the first whose description
+    // and the reader's name hold one another, else the first.
+    CK_SLOT_ID ChooseUnnamedSlot(const std::vector<std::pair<CK_SLOT_ID, std::string>>& unnamed,
+                                 const std::string& readerName, const char* source);
+    // The certificates of the card's tokens after the first, added to m_certificates.
+    void ReadOtherSlotsCertificates(CK_FUNCTION_LIST* functionList,
+                                    const std::vector<CK_SLOT_ID>& slots);
+    // Adds `certificates` to m_certificates; one already listed (same fingerprint) is not
+    // listed again, but pairs with a key when either copy does.
+    void AppendCertificates(std::vector<TokenCertificate> certificates);
     // Loads a driver module (marked as the call in progress) and, within an operation,
     // keeps it started until the operation ends. Null on failure, with the loader's error.
     ModuleHandle LoadDriver(const std::string& name);

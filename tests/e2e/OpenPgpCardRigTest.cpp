@@ -32,6 +32,9 @@ const std::string kFinalTry =
     "Attenzione: resta un solo tentativo per il PIN, poi la carta si blocca";
 // OpenSC's answer to the card's "PIN wrong" (69 82).
 const std::string kWrongPinLine = "C_Login error 0x101";
+// What the test says beside it: the card's own counter went down.
+const std::string kRefused =
+    "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta";
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -148,33 +151,43 @@ TEST_F(OpenPgpCardTest, TokenInformationIsWhatOpenScReports) {
     EXPECT_EQ(details.flagsText, "0x0000040D");
 }
 
-TEST_F(OpenPgpCardTest, SignsWithTheAuthenticationKeyAndShowsTheDecryptionKey) {
+// OpenSC shows the card as two tokens: the user PIN's (decryption and authentication keys,
+// ids 02 and 03) and the signature PIN's (the signature key, id 01). Both are tested, with the
+// PIN typed once.
+TEST_F(OpenPgpCardTest, SignsWithTheSignatureAndAuthenticationKeysAndShowsTheDecryptionKey) {
     const long signaturesBefore = ReadOpenPgpCardState(state).signatureCounter;
     EXPECT_EQ(Test(kRightPin), 0u);
-    // The token of the user PIN holds the decryption and authentication keys; their ids are
-    // the bytes 02 and 03.
     EXPECT_EQ(status.lines,
               (std::vector<std::string>{
-                  "Trovate 2 chiavi private",
+                  "Trovate 3 chiavi private", "Chiavi del token 'OpenPGP card (User PIN)':",
                   "La credenziale '02' (Encryption key) non e' abilitata alla firma",
-                  "La credenziale '03' (Authentication key) ha firmato correttamente", kPassed}));
+                  "La credenziale '03' (Authentication key) ha firmato correttamente",
+                  "Chiavi del token 'OpenPGP card (User PIN (sig))':",
+                  "La credenziale '01' (Signature key) ha firmato correttamente", kPassed}));
     EXPECT_EQ(Pw1Retries(), 3);
-    // The authentication key signs with INTERNAL AUTHENTICATE: no digital signature counted.
-    EXPECT_EQ(ReadOpenPgpCardState(state).signatureCounter, signaturesBefore);
+    // The signature key makes the card's one digital signature (PSO: COMPUTE DIGITAL
+    // SIGNATURE); the authentication key signs with INTERNAL AUTHENTICATE, not counted.
+    EXPECT_EQ(ReadOpenPgpCardState(state).signatureCounter, signaturesBefore + 1);
     const std::string log = ReadFile(dir.path() + "/Lumidor.log");
     EXPECT_EQ(log.find(kRightPin), std::string::npos);
-    // The card's INTERNAL AUTHENTICATE answer checked against the key's public half.
+    // Both answers checked against the keys' public halves.
     EXPECT_NE(log.find("The signature of key '03' verifies with its public key."),
+              std::string::npos);
+    EXPECT_NE(log.find("The signature of key '01' verifies with its public key."),
               std::string::npos);
 }
 
 TEST_F(OpenPgpCardTest, EachWrongPinCostsOneTryAndTheFinalTryIsWarnedOf) {
     ASSERT_EQ(Pw1Retries(), 3);
-    for (int retriesLeft : {2, 1}) {
-        EXPECT_EQ(Test(kWrongPin), 0x101u);
-        EXPECT_EQ(status.lines, (std::vector<std::string>{kWrongPinLine, kFailed}));
-        EXPECT_EQ(Pw1Retries(), retriesLeft);
-    }
+    // OpenSC answers a wrong PIN as a missing login: the card's flags, read again, tell the
+    // user what happened; the second wrong PIN leaves one try.
+    EXPECT_EQ(Test(kWrongPin), 0x101u);
+    EXPECT_EQ(status.lines, (std::vector<std::string>{kWrongPinLine, kRefused, kFailed}));
+    EXPECT_EQ(Pw1Retries(), 2);
+    EXPECT_EQ(Test(kWrongPin), 0x101u);
+    EXPECT_EQ(status.lines,
+              (std::vector<std::string>{kWrongPinLine, kRefused, kFinalTry, kFailed}));
+    EXPECT_EQ(Pw1Retries(), 1);
     // The token's flags now say one try is left: the test warns before it logs in.
     EXPECT_EQ(Test(kRightPin), 0u);
     ASSERT_FALSE(status.lines.empty());
@@ -219,7 +232,7 @@ TEST_F(OpenPgpCardTest, ConsoleCheckAndTestPass) {
 
     CommandRun test = RunCheck(dir.path(), "--test", kRightPin + "\n");
     EXPECT_EQ(test.status, 0) << test.output;
-    EXPECT_NE(test.output.find("\n  La credenziale '03' (Authentication key) ha firmato "
+    EXPECT_NE(test.output.find("\n  La credenziale '01' (Signature key) ha firmato "
                                "correttamente\n  " +
                                kPassed + "\n"),
               std::string::npos)

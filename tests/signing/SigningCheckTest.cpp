@@ -19,6 +19,10 @@ const std::string kFinalTry =
     "Attenzione: resta un solo tentativo per il PIN, poi la carta si blocca";
 const std::string kCountLow =
     "Attenzione: il PIN e' gia' stato digitato in modo errato, restano pochi tentativi";
+const std::string kLocked =
+    "Attenzione: il PIN e' bloccato, il test non potra' accedere alla carta";
+const std::string kRefused =
+    "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta";
 // The test module's default token flags, and the three PIN states.
 constexpr unsigned long kFlags =
     CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED;
@@ -68,8 +72,37 @@ INSTANTIATE_TEST_SUITE_P(
             {"Trovate 2 chiavi private", "La credenziale 'K1' (Firma) ha firmato correttamente",
              "La credenziale 'K2' (Cifra) ha firmato correttamente", kPassed},
             1},
-        LinesCase{
-            "WrongPin", "key=Firma|K1|0|0\n", "111111", 0xA0, {"* PIN INCORRECT *", kFailed}, 1},
+        LinesCase{"WrongPin",
+                  "key=Firma|K1|0|0\n",
+                  "111111",
+                  0xA0,
+                  {"* PIN INCORRECT *", kRefused, kFailed},
+                  1},
+        // What the card did, told by its flags read again, not only the module's code.
+        LinesCase{"WrongPinAnsweredAsNotLoggedIn",
+                  "pin_tries=3\nwrong_pin_result=0x101\nkey=Firma|K1|0|0\n",
+                  "111111",
+                  0x101,
+                  {"C_Login error 0x101", kRefused, kCountLow, kFailed},
+                  1},
+        LinesCase{"WrongPinAnsweredAsGeneralErrorMovesTheFlags",
+                  "pin_tries=2\nwrong_pin_result=0x5\nkey=Firma|K1|0|0\n",
+                  "111111",
+                  5,
+                  {"C_Login error 0x5", kRefused, kFinalTry, kFailed},
+                  1},
+        LinesCase{"GeneralErrorThatMovesNoFlagIsNoRefusedPin",
+                  "result.C_Login=0x5\nkey=Firma|K1|0|0\n",
+                  "111111",
+                  5,
+                  {"C_Login error 0x5", kFailed},
+                  1},
+        LinesCase{"TheLastWrongPinLocks",
+                  "pin_tries=1\nkey=Firma|K1|0|0\n",
+                  "111111",
+                  0xA0,
+                  {kFinalTry, "* PIN INCORRECT *", kRefused, kLocked, kFailed},
+                  1},
         LinesCase{
             "OneKeyFailingTwiceWithoutLabel",
             "key=|K1|0|0\nresult.C_Sign=6\n",
@@ -120,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
                   Flags(CKF_USER_PIN_COUNT_LOW) + "key=Firma|K1|0|0\n",
                   "111111",
                   0xA0,
-                  {kCountLow, "* PIN INCORRECT *", kFailed},
+                  {kCountLow, "* PIN INCORRECT *", kRefused, kFailed},
                   1},
         LinesCase{"SignInitFailureOnTheFirstKeyEndsTheTest",
                   "key=A|K1|0|0\nkey=B|K2|0|0\nresult.C_SignInit@1=0x63\n",
@@ -283,7 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "key=Firma|K1|0|0\n",
                   std::string(64, '7'),
                   0xA0,
-                  {"* PIN INCORRECT *", kFailed},
+                  {"* PIN INCORRECT *", kRefused, kFailed},
                   1}),
     [](const ::testing::TestParamInfo<LinesCase>& info) { return std::string(info.param.what); });
 
@@ -430,8 +463,9 @@ INSTANTIATE_TEST_SUITE_P(
                                   kDriverFailure + "'C_GetTokenInfo': 0x00000030"},
                       ReleaseCase{"OpenSessionFails", "result.C_OpenSession=0xE0\n", 0xE0,
                                   "C_OpenSession,", kDriverFailure + "'C_OpenSession': 0x000000e0"},
+                      // The flags are read again after a refused login.
                       ReleaseCase{"LoginFails", "result.C_Login=0xA1\n", 0xA1,
-                                  "C_Login,C_CloseSession,", "* PIN INVALID *"},
+                                  "C_Login,C_GetTokenInfo,C_CloseSession,", "* PIN INVALID *"},
                       ReleaseCase{"FindInitFails", "result.C_FindObjectsInit=0x5\n", 5,
                                   "C_FindObjectsInit,C_Logout,C_CloseSession,",
                                   kDriverFailure + "'C_FindObjectsInit': 0x00000005"},
@@ -644,6 +678,31 @@ TEST_F(SigningTest, ACardCheckedThroughAnotherDriverIsTested) {
     status.lines.clear();
     EXPECT_EQ(manager->TestCard(0, kPin), 0u);
     EXPECT_EQ(status.lines.back(), kPassed);
+}
+
+// A card that shows one token per PIN: each token of the reader is tested, the PIN typed once,
+// the keys counted together and listed under their token's label.
+TEST_F(SigningTest, EveryTokenOfTheCardIsTestedWithThePinTypedOnce) {
+    const std::string tokens =
+        "slot=1|1|Reader A|Firma utente\nslot=2|1|Software|Altro\n"
+        "slot=3|1|Reader A|Firma qualificata\nkey=Firma|K1|0|0\n";
+    EXPECT_EQ(Run(tokens), 0u);
+    EXPECT_EQ(status.lines, (std::vector<std::string>{
+                                "Trovate 2 chiavi private", "Chiavi del token 'Firma utente':",
+                                "La credenziale 'K1' (Firma) ha firmato correttamente",
+                                "Chiavi del token 'Firma qualificata':",
+                                "La credenziale 'K1' (Firma) ha firmato correttamente", kPassed}));
+    EXPECT_EQ(module->Count("calls.C_Login"), 2);
+    EXPECT_EQ(module->Value("last.C_OpenSession.slot"), "3");
+    ExpectAllReleased();
+
+    // A PIN the first token refuses reaches no other.
+    status.lines.clear();
+    module->ResetCounters();
+    EXPECT_EQ(Run("pin=" + kPin + "\n" + tokens, "111111"), 0xA0u);
+    EXPECT_EQ(module->Count("calls.C_Login"), 1);
+    EXPECT_EQ(status.lines.back(), kFailed);
+    ExpectAllReleased();
 }
 
 // The module's only token is another reader's: the test of this reader finds no token and

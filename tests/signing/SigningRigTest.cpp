@@ -25,6 +25,11 @@ namespace {
 const char* kAtr = "3B 02 14 50";
 const std::string kPassed = "Smart card testata con successo";
 const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
+const std::string kRefused =
+    "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta";
+// SoftHSM counts the wrong PIN in its flags.
+const std::string kCountLow =
+    "Attenzione: il PIN e' gia' stato digitato in modo errato, restano pochi tentativi";
 
 // The card check that a signing test follows, with a catalogue that names `drivers` for the
 // rig's ATR-only card; its status lines are left out.
@@ -126,7 +131,8 @@ TEST_F(SoftHsmSigningTest, AWrongPinIsReportedAndNeverLogged) {
     CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 
     EXPECT_NE(manager->TestCard(reader, kWrongPin), 0u);
-    EXPECT_EQ(status.lines, (std::vector<std::string>{"* PIN INCORRECT *", kFailed}));
+    EXPECT_EQ(status.lines,
+              (std::vector<std::string>{"* PIN INCORRECT *", kRefused, kCountLow, kFailed}));
     const std::string log = LogText();
     EXPECT_NE(log.find("* PIN INCORRECT *"), std::string::npos);
     EXPECT_EQ(log.find(kWrongPin), std::string::npos);
@@ -156,7 +162,9 @@ TEST_F(SoftHsmSigningTest, ConsoleCheckTestsWithThePinFromStandardInput) {
 
     CommandRun refused = RunCheck(dir.path(), kWrongPin);
     EXPECT_EQ(refused.status, 1) << refused.output;
-    EXPECT_NE(refused.output.find("\n  * PIN INCORRECT *\n  " + kFailed + "\n"), std::string::npos)
+    EXPECT_NE(refused.output.find("\n  * PIN INCORRECT *\n  " + kRefused + "\n  " + kCountLow +
+                                  "\n  " + kFailed + "\n"),
+              std::string::npos)
         << refused.output;
 
     const std::string log = ReadFile(dir.path() + "/check/Lumidor.log");

@@ -375,12 +375,14 @@ TEST_F(MainWindowTest, OpenPgpCardWithOpenScThroughTheProductCatalogue) {
     });
     Click(*window, IDC_TEST);
     std::vector<std::string> lines = Lines();
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 7, lines.end()),
               (std::vector<std::string>{
-                  "Trovate 2 chiavi private",
+                  "Trovate 3 chiavi private", "Chiavi del token 'OpenPGP card (User PIN)':",
                   "La credenziale '02' (Encryption key) non e' abilitata alla firma",
                   "La credenziale '03' (Authentication key) ha firmato correttamente",
+                  "Chiavi del token 'OpenPGP card (User PIN (sig))':",
+                  "La credenziale '01' (Signature key) ha firmato correttamente",
                   "Smart card testata con successo"}));
     SaveScreenshot(window->GetWidget(), "main-window-openpgp");
 }

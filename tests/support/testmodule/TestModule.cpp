@@ -52,6 +52,14 @@
 //                                CKA_EC_POINT (uncompressed point in an OCTET STRING); empty
 //                                CKA_LABEL. Public: visible without login
 //   pin=<text>                   the user PIN; without it every PIN is accepted
+//   pin_tries=<n>                the user PIN's tries, as a card counts them: each wrong PIN
+//                                spends one (the counter "pin.wrong", kept from load to load),
+//                                the token's flags then say CKF_USER_PIN_COUNT_LOW, at one left
+//                                CKF_USER_PIN_FINAL_TRY, at none CKF_USER_PIN_LOCKED (every PIN
+//                                is then answered CKR_PIN_LOCKED); a right PIN gives all back
+//   wrong_pin_result=<rv>        with pin_tries: what a wrong user PIN is answered with
+//                                (CKR_PIN_INCORRECT), as modules that answer
+//                                CKR_USER_NOT_LOGGED_IN or CKR_GENERAL_ERROR do
 //   sign_pin=<text>              the PIN of context-specific logins; without it, the user PIN
 //   device_error=<number>        ulDeviceError of C_GetSessionInfo
 //   attribute_length=<type>|<length>   C_GetAttributeValue writes nothing for attribute
@@ -217,6 +225,8 @@ struct State {
     std::vector<Attributes> publicObjects;
     bool pinSet = false;
     std::string pin;
+    CK_ULONG pinTries = 0;  // 0: not counted
+    CK_ULONG wrongPinResult = CKR_PIN_INCORRECT;
     bool signPinSet = false;
     std::string signPin;
     CK_ULONG deviceError = 0;
@@ -496,6 +506,8 @@ void ScriptLine(State& s, const std::string& line) {
         {"text_padding", &s.textPadding},
         {"hang_at_load", &s.hangAtLoad},
         {"private_keys_hidden", &s.privateKeysHidden},
+        {"pin_tries", &s.pinTries},
+        {"wrong_pin_result", &s.wrongPinResult},
     };
     std::map<std::string, CK_VERSION*> versions = {{"token.hardware", &s.hardware},
                                                    {"token.firmware", &s.firmware},
@@ -842,6 +854,27 @@ CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info) {
     return CKR_OK;
 }
 
+// The tries of the user PIN that wrong PINs have left.
+long PinTriesLeft(const State& s) {
+    const auto wrong = s.counters.find("pin.wrong");
+    return static_cast<long>(s.pinTries) -
+           (wrong == s.counters.end() ? 0 : std::atol(wrong->second.c_str()));
+}
+
+CK_FLAGS PinTriesFlags(const State& s) {
+    if (s.pinTries == 0) {
+        return 0;
+    }
+    const long left = PinTriesLeft(s);
+    if (left <= 0) {
+        return CKF_USER_PIN_LOCKED;
+    }
+    if (left == 1) {
+        return CKF_USER_PIN_FINAL_TRY;
+    }
+    return left < static_cast<long>(s.pinTries) ? CKF_USER_PIN_COUNT_LOW : 0;
+}
+
 CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
     TM_ENTER("C_GetTokenInfo");
     Remember(s, "C_GetTokenInfo.slot", std::to_string(id));
@@ -857,7 +890,7 @@ CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
     Pad(info->manufacturerID, sizeof info->manufacturerID, s.tokenManufacturer);
     Pad(info->model, sizeof info->model, s.tokenModel);
     Pad(info->serialNumber, sizeof info->serialNumber, s.tokenSerial);
-    info->flags = s.tokenFlags;
+    info->flags = s.tokenFlags | PinTriesFlags(s);
     info->ulMaxSessionCount = s.maxSessions;
     info->ulMaxRwSessionCount = s.maxRwSessions;
     for (const Session& session : s.sessions) {
@@ -950,9 +983,22 @@ CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_UTF8CHAR* pin, CK_UL
         return CKR_OPERATION_NOT_INITIALIZED;
     }
     const bool signing = user == CKU_CONTEXT_SPECIFIC && s.signPinSet;
+    const bool counted = !signing && s.pinTries != 0;
+    if (counted && PinTriesLeft(s) <= 0) {
+        return CKR_PIN_LOCKED;
+    }
     if ((signing || s.pinSet) &&
         std::string(reinterpret_cast<const char*>(pin), length) != (signing ? s.signPin : s.pin)) {
+        if (counted) {
+            Increment(s, "pin.wrong");
+            WriteCounters(s);
+            return s.wrongPinResult;
+        }
         return CKR_PIN_INCORRECT;
+    }
+    if (counted) {
+        s.counters["pin.wrong"] = "0";
+        WriteCounters(s);
     }
     if (user == CKU_USER) {
         s.loggedIn = true;
