@@ -9,7 +9,9 @@ isolation library. The script starts its own rig pcscd, inserts each card, runs 
 --runs times and prints the medians and their ratios; it stops everything it started.
 
 Comparisons:
-- the scriptable module with a 300 ms start: lumidor-check vs pkcs11-tool -L;
+- the scriptable module with a 300 ms start: lumidor-check vs pkcs11-tool -L; and
+  lumidor-check --test vs lumidor-check (the test uses the module the check started: at
+  most 1.15 times the check alone);
 - a catalogue entry of three such modules: lumidor-check vs three runs of pkcs11-tool -L;
 - SoftHSM: lumidor-check vs pkcs11-tool -L plus opensc-tool -a;
 - the virtual OpenPGP card with OpenSC: lumidor-check --test vs pkcs11-tool -L, opensc-tool -a
@@ -163,6 +165,13 @@ def main():
                     median_seconds([[file_check]], runs, environment, work),
                     median_seconds([["pkcs11-tool", "--module", one[0], "-L"]], runs,
                                    environment, work))
+
+            with open(one[0] + ".script", "a") as script:
+                script.write("key=Firma|K1|0|0\n")
+            compare(f"scriptable module, {SLOW_START_MS} ms start: lumidor-check --test vs "
+                    "lumidor-check (one start for both)",
+                    median_seconds([[file_check, "--test"]], runs, environment, work, PIN + "\n"),
+                    median_seconds([[file_check]], runs, environment, work))
 
             three = slow_modules(work, module, 3)
             with open(os.path.join(work, "cardlist.json"), "w") as f:

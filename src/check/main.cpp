@@ -88,6 +88,9 @@ int Run(const CheckOptions& options) {
     CSmartCardManager manager;
     MemoryMessageList messages;
     manager.m_statusList = &messages;
+    // The driver started by the check serves the test too: a card's driver may take seconds
+    // to start. It is finalised when the run ends.
+    const HeldModulesScope heldModules = manager.HoldModules();
     const uint32_t listed = manager.UpdateReaders();
 
     int readerIndex = options.readerIndex;

@@ -114,6 +114,10 @@ public:
     // Makes m_drivers[driverIndex] the driver in use and checks it against the token.
     uint32_t CheckDriver(int driverIndex);
     uint32_t DriverTest(std::string driverName, std::string readerName);
+    // Keeps the modules that the operations of the scope's lifetime start loaded and started
+    // until it ends, when they are finalised: a check and the signing test after it then start
+    // the driver once.
+    [[nodiscard]] HeldModulesScope HoldModules() { return HeldModulesScope(m_heldModules); }
 
 private:
     // The module's slots that hold a token, in its order. 0, or the failure's code (reported).

@@ -405,6 +405,23 @@ TEST_F(CheckReportTest, ADriverNameOfInvalidBytesReadsAsValidUtf8) {
     EXPECT_NE(tested["test"]["lines"][0].asString().find(shown), std::string::npos) << test.out;
 }
 
+// The check's driver serves the test: started once, finalised once, when the run ends.
+TEST_F(CheckReportTest, TheCheckAndTheTestStartTheDriverOnce) {
+    ScriptedModule module(dir.path(), "modulo.so");
+    module.SetScript("slot=1|1|Virtual PCD 00 00\nkey=Firma|K1|0|0\n");
+    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
+                                           R"({"type": "CCID", "atr": ")") +
+                                   kAtr + R"(", "drivers": ")" + module.path() +
+                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+    VirtualCard card(0, kAtr);
+    const CheckRun run = Check("--test", "1234\n");
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(module.Count("starts"), 1);
+    EXPECT_EQ(module.Count("finalizes"), 1);
+    EXPECT_EQ(module.Count("left.started"), 0);
+    EXPECT_EQ(module.Count("loads"), module.Count("unloads"));
+}
+
 TEST_F(CheckReportTest, AnUnusableCatalogueIsStatusTwo) {
     WriteFile("cardlist.json", "{");
     const CheckRun run = Check("--json");
