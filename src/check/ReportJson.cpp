@@ -3,6 +3,7 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include <cstdio>
 #include <ctime>
 
 #include "platform/ResultNames.h"
@@ -31,12 +32,17 @@ Json::Value OptionalText(const std::string& text) {
     return text.empty() ? Json::Value() : Json::Value(text);
 }
 
-// A moment in UTC as ISO 8601, "2026-12-10T16:56:47Z".
-std::string IsoTime(std::time_t when) {
+// A moment in UTC as ISO 8601, "2026-12-10T16:56:47Z"; null outside the years 0001 to 9999,
+// which ISO 8601's four digits cannot hold (a certificate may say year 0).
+Json::Value IsoTime(std::time_t when) {
     std::tm parts{};
-    gmtime_r(&when, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    if (gmtime_r(&when, &parts) == nullptr || parts.tm_year + 1900 < 1 ||
+        parts.tm_year + 1900 > 9999) {
+        return Json::Value();
+    }
+    char text[80];  // room for any int, though the years are four digits
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
     return text;
 }
 
@@ -135,8 +141,8 @@ Json::Value Certificates(const std::vector<TokenCertificate>& certificates) {
         object["subjectCommonName"] = content.subjectCommonName;
         object["subjectOrganization"] = content.subjectOrganization;
         object["issuerCommonName"] = content.issuerCommonName;
-        object["validFrom"] = readable ? Json::Value(IsoTime(content.validFrom)) : Json::Value();
-        object["validUntil"] = readable ? Json::Value(IsoTime(content.validUntil)) : Json::Value();
+        object["validFrom"] = readable ? IsoTime(content.validFrom) : Json::Value();
+        object["validUntil"] = readable ? IsoTime(content.validUntil) : Json::Value();
         object["keyUsage"] = content.keyUsage;
         object["serialNumber"] = content.serialNumber;
         object["sha256Fingerprint"] = content.sha256Fingerprint;

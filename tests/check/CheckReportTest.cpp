@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "TestKeys.h"
 #include "support/Command.h"
 #include "support/SoftHsm.h"
 #include "support/TempDir.h"
@@ -420,6 +421,34 @@ TEST_F(CheckReportTest, TheCheckAndTheTestStartTheDriverOnce) {
     EXPECT_EQ(module.Count("finalizes"), 1);
     EXPECT_EQ(module.Count("left.started"), 0);
     EXPECT_EQ(module.Count("loads"), module.Count("unloads"));
+}
+
+// Certificates say what they like: a negative serial number, a date in year 0. The JSON report
+// stays within its schema.
+TEST_F(CheckReportTest, OddCertificatesKeepTheJsonReportInItsSchema) {
+    const EvpPkeyPtr key = NewRsaKey(2048);
+    CertificateFields fields;
+    fields.serialHex = "-0123AB";
+    fields.validFrom = -62167219200;  // 0000-01-01T00:00:00Z
+    fields.validUntil = 253402300800;  // 10000-01-01T00:00:00Z
+    const Bytes der = MakeCertificate(fields, key.get(), key.get());
+    WriteFile(dir.path() + "/odd.der", std::string(der.begin(), der.end()));
+    ScriptedModule module(dir.path(), "modulo.so");
+    module.SetScript("slot=1|1|Virtual PCD 00 00\ncertificate=Strano|C1|" + dir.path() +
+                     "/odd.der\n");
+    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
+                                           R"({"type": "CCID", "atr": ")") +
+                                   kAtr + R"(", "drivers": ")" + module.path() +
+                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+    VirtualCard card(0, kAtr);
+    const CheckRun json = Check("--json");
+    EXPECT_EQ(json.status, 0) << json.out << json.err;
+    EXPECT_EQ(SchemaErrors(json.out), "");
+    const Json::Value certificates = Parse(json.out)["certificates"];
+    ASSERT_EQ(certificates.size(), 1u) << json.out;
+    EXPECT_EQ(certificates[0]["serialNumber"].asString(), "-0123AB");
+    EXPECT_TRUE(certificates[0]["validFrom"].isNull()) << json.out;
+    EXPECT_TRUE(certificates[0]["validUntil"].isNull()) << json.out;
 }
 
 TEST_F(CheckReportTest, AnUnusableCatalogueIsStatusTwo) {
