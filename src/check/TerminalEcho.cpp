@@ -1,16 +1,59 @@
 #include "check/TerminalEcho.h"
 
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 namespace {
 
-// Written before g_echoOff is set, read by the signal thread only while it is.
+// Written before g_echoOff is set, read by the signal thread and the stop handler only while
+// it is.
 int g_terminal = -1;
 termios g_saved{};
+termios g_quiet{};
 std::atomic<bool> g_echoOff{false};
+
+constexpr int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+struct sigaction g_previous[3];
+
+// Ctrl-Z (or a read or write from the background) at the PIN prompt: the shell gets its
+// terminal back with the echo on, and the echo goes off again once the program continues.
+// Only async-signal-safe calls. The other stop signals are blocked meanwhile, so that setting
+// the terminal from the background is allowed rather than stopped.
+void StopWithTheEchoBack(int) {
+    const int savedErrno = errno;
+    if (g_echoOff) {
+        tcsetattr(g_terminal, TCSANOW, &g_saved);
+    }
+    // Stops the whole process at once, whichever thread runs this; returns once continued.
+    kill(getpid(), SIGSTOP);
+    if (g_echoOff) {
+        tcsetattr(g_terminal, TCSANOW, &g_quiet);
+    }
+    errno = savedErrno;
+}
+
+void HandleStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = StopWithTheEchoBack;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int number : kStopSignals) {
+        sigaddset(&action.sa_mask, number);
+    }
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        sigaction(kStopSignals[i], &action, &g_previous[i]);
+    }
+}
+
+void RestoreStopSignals() {
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        sigaction(kStopSignals[i], &g_previous[i], nullptr);
+    }
+}
 
 }  // namespace
 
@@ -19,11 +62,12 @@ EchoOff::EchoOff(int fd) {
         return;
     }
     g_terminal = fd;
-    termios quiet = g_saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    g_quiet = g_saved;
+    g_quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     // Set before the echo goes off: a signal in between then finds the settings to restore.
     g_echoOff = true;
-    tcsetattr(fd, TCSAFLUSH, &quiet);
+    HandleStopSignals();
+    tcsetattr(fd, TCSAFLUSH, &g_quiet);
     m_active = true;
 }
 
@@ -31,6 +75,7 @@ EchoOff::~EchoOff() {
     if (m_active) {
         tcsetattr(g_terminal, TCSAFLUSH, &g_saved);
         g_echoOff = false;
+        RestoreStopSignals();
     }
 }
 

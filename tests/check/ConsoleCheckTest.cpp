@@ -126,6 +126,15 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // The program is stopped (by a job-control signal).
+    bool Stopped() {
+        int status = 0;
+        if (waitpid(m_pid, &status, WUNTRACED | WNOHANG) == m_pid && WIFSTOPPED(status)) {
+            m_stopped = true;
+        }
+        return m_stopped;
+    }
+
     bool EchoOn() const {
         termios settings{};
         return tcgetattr(m_terminal, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
@@ -137,6 +146,7 @@ private:
     int m_master = -1;
     int m_terminal = -1;
     pid_t m_pid = -1;
+    bool m_stopped = false;
     std::string m_output;
 };
 
@@ -192,6 +202,23 @@ TEST_F(ConsoleCheckTest, ASignalAtThePinPromptEndsItWithTheEchoBack) {
         EXPECT_NE(ReadFile("Lumidor.log").find("Card verified and running."), std::string::npos);
     }
     EXPECT_EQ(module.Count("calls.C_Login"), 0);
+}
+
+// Ctrl-Z at the PIN prompt, then the job continued: never an echoed PIN.
+TEST_F(ConsoleCheckTest, StoppedAtThePinPromptItGivesTheEchoBackUntilItContinues) {
+    module.SetScript("key=Firma|K1|0|0\n");
+    CheckOnTerminal check({"--test"});
+    ASSERT_TRUE(check.WaitForOutput("PIN: ")) << check.Output();
+    ASSERT_FALSE(check.EchoOn());
+    check.Type("\x1a");
+    ASSERT_TRUE(WaitUntil([&] { return check.Stopped(); })) << "Ctrl-Z stops it";
+    EXPECT_TRUE(check.EchoOn()) << "the shell gets its terminal back as it was";
+    check.Signal(SIGCONT);
+    ASSERT_TRUE(WaitUntil([&] { return !check.EchoOn(); })) << "the prompt's echo is off again";
+    check.Type("1234\n");
+    EXPECT_EQ(check.Wait(), 0) << check.Output();
+    EXPECT_EQ(check.Output().find("1234"), std::string::npos) << check.Output();
+    EXPECT_TRUE(check.EchoOn());
 }
 
 TEST_F(ConsoleCheckTest, ASignalDuringADriverCallThatNeverReturnsEndsItWithItsRecordsLogged) {
