@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 
+#include "log/Log.h"
+#include "manager/PendingCall.h"
+
 namespace {
 
 // A text p11-kit allocated, as a string; freed.
@@ -17,8 +20,17 @@ std::string TakeText(char* text) {
 
 SystemModuleList RegisteredModules() {
     SystemModuleList list;
-    // Unmanaged: p11-kit hands over the modules' own function lists and starts nothing.
-    CK_FUNCTION_LIST** modules = p11_kit_modules_load(nullptr, P11_KIT_MODULE_UNMANAGED);
+    // p11-kit loads every registered module's file, whose own initialisers may hang: the busy
+    // window and the log name p11-kit as what is waited for.
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, "RegisteredModules", "Loading the modules registered with p11-kit...");
+    CK_FUNCTION_LIST** modules = nullptr;
+    {
+        StartingModuleScope starting("p11-kit");
+        PendingCallScope pending("p11_kit_modules_load");
+        // Unmanaged: p11-kit hands over the modules' own function lists and starts nothing.
+        modules = p11_kit_modules_load(nullptr, P11_KIT_MODULE_UNMANAGED);
+    }
     if (modules == nullptr) {
         const char* message = p11_kit_message();
         list.failure = message != nullptr ? message : "";

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -91,8 +92,9 @@ protected:
     // directory stands for pcsc-tools'), or the system's own.
     enum class AtrList { Fixture, None, System };
 
-    // The console check in a namespace of its own.
-    CommandRun Check(AtrList atrList) const {
+    // The console check in a namespace of its own, `runner` (a command and its arguments)
+    // before it.
+    CommandRun Check(AtrList atrList, const std::string& runner = "") const {
         std::string mounts = "mount --bind '" + modules + "' " + kModuleDirectory;
         if (DirectoryExists(kSystemConfigDirectory)) {
             mounts += " && mount --bind '" + empty + "' " + kSystemConfigDirectory;
@@ -106,7 +108,7 @@ protected:
             mounts += " && mount --bind '" + empty + "' " + kAtrListDirectory;
         }
         return RunShell("unshare -m --propagation private sh -c \"" + mounts + " && cd '" + work +
-                        "' && exec env -u XDG_CONFIG_HOME HOME='" + work + "' " +
+                        "' && exec env -u XDG_CONFIG_HOME HOME='" + work + "' " + runner +
                         LUMIDOR_CHECK_PROGRAM "\"");
     }
     std::string Log() const { return ReadFile(work + "/Lumidor.log"); }
@@ -236,6 +238,20 @@ TEST_F(UnknownCardTest, OpenScServesTheOpenPgpCard) {
     EXPECT_NE(output.find(Field("Etichetta token", "OpenPGP card (User PIN)")), std::string::npos);
     // The final session reads the card's certificate.
     EXPECT_NE(output.find("\n   Etichetta       AUT certificate\n"), std::string::npos);
+}
+
+// A registered module whose loading never ends: the wait is named in the log, and the check
+// can still be ended as any hung call can.
+TEST_F(UnknownCardTest, AModuleThatHangsAsP11KitLoadsItIsNamedAndEscapable) {
+    ScriptedModule hanging(dir.path(), "hanging.so");
+    hanging.SetScript("hang_at_load=1\n");
+    Register("hanging", hanging.path());
+    VirtualCard card(0, kAtr);
+    const CommandRun run = Check(AtrList::None, "timeout --preserve-status -s TERM 3 ");
+    EXPECT_EQ(run.status, 128 + SIGTERM) << run.output;
+    EXPECT_EQ(hanging.Count("loads"), 1);
+    EXPECT_NE(Log().find("Loading the modules registered with p11-kit..."), std::string::npos)
+        << Log();
 }
 
 }  // namespace
