@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <utility>
 
 #include "log/Log.h"
@@ -33,6 +35,10 @@ constexpr uint32_t kCancelled = static_cast<uint32_t>(SCARD_E_CANCELLED);
 // between two reports.
 constexpr DWORD kCardBits =
     SCARD_STATE_PRESENT | SCARD_STATE_EMPTY | SCARD_STATE_UNKNOWN | 0xFFFF0000;
+
+// The longest the watcher's end waits for its thread: a window closes at once even when the
+// PC/SC service does not answer.
+constexpr auto kEndWithin = std::chrono::milliseconds(500);
 
 // A context of the watcher's own, released when it goes.
 class ServiceContext {
@@ -110,25 +116,112 @@ bool SameNames(const std::vector<WatchedReader>& readers, const std::vector<std:
 
 }  // namespace
 
+// The watcher's work and state, shared by its thread, the thread that cancels its wait when it
+// ends, and the watcher: each thread may outlive the watcher while the service does not
+// answer.
+class ReaderWatch {
+public:
+    ReaderWatch(std::vector<WatchedReader> seen, std::function<void()> onChange)
+        : m_readers(std::move(seen)), m_onChange(std::move(onChange)) {}
+
+    // The watcher's thread.
+    void Run();
+    // The end begins: no news is reported from now on.
+    void BeginStop();
+    // Cancels the wait under way until the watcher's thread has ended (pcsc-lite drops a
+    // cancel that comes before its wait has begun).
+    void CancelUntilEnded();
+    // Whether the watcher's thread and the cancelling one ended within `bound`.
+    bool EndedWithin(std::chrono::milliseconds bound);
+
+private:
+    void RunWithService();
+    // Watches with one context until the watcher stops (0) or the service fails (its code).
+    uint32_t Watch(SCARDCONTEXT context);
+    // Takes the service's reader list in place of the known one; whether it differs.
+    bool TakeReaderList(const std::vector<std::string>& names);
+    // Takes the states of a status report; whether a card came or went.
+    bool TakeStates(const std::vector<SCARD_READERSTATE>& states);
+    // Hands the news over unless the end has begun.
+    void Report();
+    bool Stopping();
+    // Waits before the next try; whether the watcher was stopped meanwhile.
+    bool PauseUnlessStopped();
+    // Makes `context` the one that the end cancels (0: none); false once stopping.
+    bool SetCancellable(SCARDCONTEXT context);
+
+    // The watcher thread's own.
+    std::vector<WatchedReader> m_readers;
+    DWORD m_pnpState = SCARD_STATE_UNAWARE;
+    std::function<void()> m_onChange;
+
+    std::mutex m_lock;
+    std::condition_variable m_signal;
+    bool m_stopping = false;
+    bool m_ended = false;
+    bool m_cancellerEnded = false;
+    // Held while a cancel runs, which a service that does not answer may hold for ever: the
+    // end never takes it.
+    std::mutex m_cancelLock;
+    SCARDCONTEXT m_cancellable = 0;
+};
+
 ReaderWatcher::ReaderWatcher(std::vector<WatchedReader> seen, std::function<void()> onChange)
-    : m_readers(std::move(seen)), m_onChange(std::move(onChange)), m_thread([this] { Run(); }) {}
+    : m_watch(std::make_shared<ReaderWatch>(std::move(seen), std::move(onChange))),
+      m_thread([watch = m_watch] { watch->Run(); }) {}
 
 ReaderWatcher::~ReaderWatcher() {
-    {
-        std::unique_lock lock(m_lock);
-        m_stopping = true;
-        m_signal.notify_all();
-        while (!m_ended) {
+    m_watch->BeginStop();
+    std::thread canceller([watch = m_watch] { watch->CancelUntilEnded(); });
+    if (m_watch->EndedWithin(kEndWithin)) {
+        canceller.join();
+        m_thread.join();
+        return;
+    }
+    if (g_logLevel >= 1)
+        LogMessage(0, 0, kSource,
+                   "The PC/SC service does not answer: the reader watcher is left to end by "
+                   "itself.");
+    canceller.detach();
+    m_thread.detach();
+}
+
+void ReaderWatch::BeginStop() {
+    std::lock_guard lock(m_lock);
+    m_stopping = true;
+    m_signal.notify_all();
+}
+
+void ReaderWatch::CancelUntilEnded() {
+    std::unique_lock lock(m_lock);
+    while (!m_ended) {
+        lock.unlock();
+        {
+            std::lock_guard cancelLock(m_cancelLock);
             if (m_cancellable != 0) {
                 PcscCancel(m_cancellable);
             }
-            m_signal.wait_for(lock, kCancelAgainAfter);
         }
+        lock.lock();
+        m_signal.wait_for(lock, kCancelAgainAfter, [this] { return m_ended; });
     }
-    m_thread.join();
+    m_cancellerEnded = true;
+    m_signal.notify_all();
 }
 
-void ReaderWatcher::Run() {
+bool ReaderWatch::EndedWithin(std::chrono::milliseconds bound) {
+    std::unique_lock lock(m_lock);
+    return m_signal.wait_for(lock, bound, [this] { return m_ended && m_cancellerEnded; });
+}
+
+void ReaderWatch::Report() {
+    std::lock_guard lock(m_lock);
+    if (!m_stopping) {
+        m_onChange();
+    }
+}
+
+void ReaderWatch::Run() {
     // Whatever ends the watcher ends it alone: the window goes on, refreshed by hand.
     try {
         RunWithService();
@@ -142,10 +235,10 @@ void ReaderWatcher::Run() {
     m_signal.notify_all();
 }
 
-void ReaderWatcher::RunWithService() {
+void ReaderWatch::RunWithService() {
     // The context is no longer the destructor's to cancel once the wait has ended, however.
     struct CancellableWhileWatching {
-        ReaderWatcher& watcher;
+        ReaderWatch& watcher;
         ~CancellableWhileWatching() { watcher.SetCancellable(0); }
     };
     bool outage = false;
@@ -160,7 +253,7 @@ void ReaderWatcher::RunWithService() {
                     if (g_logLevel >= 1)
                         LogMessage(0, 0, kSource, "PC/SC service back.");
                     outage = false;
-                    m_onChange();
+                    Report();
                 }
                 if (!SetCancellable(context.get())) {
                     return;
@@ -183,7 +276,7 @@ void ReaderWatcher::RunWithService() {
     }
 }
 
-uint32_t ReaderWatcher::Watch(SCARDCONTEXT context) {
+uint32_t ReaderWatch::Watch(SCARDCONTEXT context) {
     bool readerUnknown = false;
     std::vector<std::string> names;
     for (;;) {
@@ -192,7 +285,7 @@ uint32_t ReaderWatcher::Watch(SCARDCONTEXT context) {
             return result;
         }
         if (TakeReaderList(names)) {
-            m_onChange();
+            Report();
         } else if (readerUnknown && PauseUnlessStopped()) {
             // The service lists a reader that its status query does not know: it is asked
             // again only after a pause.
@@ -215,7 +308,7 @@ uint32_t ReaderWatcher::Watch(SCARDCONTEXT context) {
         readerUnknown = result == kUnknownReader;
         if (result == 0) {
             if (TakeStates(states)) {
-                m_onChange();
+                Report();
             }
         } else if (result != kTimeout && result != kCancelled && !readerUnknown) {
             return result;
@@ -223,7 +316,7 @@ uint32_t ReaderWatcher::Watch(SCARDCONTEXT context) {
     }
 }
 
-bool ReaderWatcher::TakeReaderList(const std::vector<std::string>& names) {
+bool ReaderWatch::TakeReaderList(const std::vector<std::string>& names) {
     if (SameNames(m_readers, names)) {
         return false;
     }
@@ -248,7 +341,7 @@ bool ReaderWatcher::TakeReaderList(const std::vector<std::string>& names) {
     return true;
 }
 
-bool ReaderWatcher::TakeStates(const std::vector<SCARD_READERSTATE>& states) {
+bool ReaderWatch::TakeStates(const std::vector<SCARD_READERSTATE>& states) {
     bool cardChanged = false;
     for (std::size_t i = 0; i < m_readers.size(); ++i) {
         const DWORD before = m_readers[i].state;
@@ -270,18 +363,19 @@ bool ReaderWatcher::TakeStates(const std::vector<SCARD_READERSTATE>& states) {
     return cardChanged;
 }
 
-bool ReaderWatcher::Stopping() {
+bool ReaderWatch::Stopping() {
     std::lock_guard lock(m_lock);
     return m_stopping;
 }
 
-bool ReaderWatcher::PauseUnlessStopped() {
+bool ReaderWatch::PauseUnlessStopped() {
     std::unique_lock lock(m_lock);
     return m_signal.wait_for(lock, kRetryAfter, [this] { return m_stopping; });
 }
 
-bool ReaderWatcher::SetCancellable(SCARDCONTEXT context) {
-    std::lock_guard lock(m_lock);
-    m_cancellable = m_stopping ? 0 : context;
-    return !m_stopping;
+bool ReaderWatch::SetCancellable(SCARDCONTEXT context) {
+    std::lock_guard cancelLock(m_cancelLock);
+    const bool stopping = Stopping();
+    m_cancellable = stopping ? 0 : context;
+    return !stopping;
 }

@@ -9,10 +9,9 @@
 
 #include <winscard.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,45 +24,26 @@ struct WatchedReader {
     DWORD state = SCARD_STATE_UNAWARE;
 };
 
+class ReaderWatch;
+
 class ReaderWatcher {
 public:
     // Starts watching the readers that the service lists (the first kMaxReaders, those the
     // window can show). `seen` is what the owner shows now, so that a change made before the
     // watcher's first look is reported too. `onChange` runs on the watcher's thread after
     // each wake-up that saw a card or a reader change, and when the service is back after an
-    // outage; it must only hand the news over (it must not block, nor end the watcher).
+    // outage; it must only hand the news over (it must not block, nor end the watcher). It
+    // never runs once the watcher's end has begun.
     ReaderWatcher(std::vector<WatchedReader> seen, std::function<void()> onChange);
-    // Ends the wait under way and returns once the thread has ended.
+    // Ends the wait under way and returns once the thread has ended, or after half a second
+    // when the service does not answer (a pcscd that is stopped): the thread is then left to
+    // end by itself whenever the service answers, and reports nothing more.
     ~ReaderWatcher();
     ReaderWatcher(const ReaderWatcher&) = delete;
     ReaderWatcher& operator=(const ReaderWatcher&) = delete;
 
 private:
-    void Run();
-    void RunWithService();
-    // Watches with one context until the watcher stops (0) or the service fails (its code).
-    uint32_t Watch(SCARDCONTEXT context);
-    // Takes the service's reader list in place of the known one; whether it differs.
-    bool TakeReaderList(const std::vector<std::string>& names);
-    // Takes the states of a status report; whether a card came or went.
-    bool TakeStates(const std::vector<SCARD_READERSTATE>& states);
-    bool Stopping();
-    // Waits before the next try; whether the watcher was stopped meanwhile.
-    bool PauseUnlessStopped();
-    // Makes `context` the one that the destructor cancels (0: none); false once stopping.
-    bool SetCancellable(SCARDCONTEXT context);
-
-    // The watcher thread's own once it runs.
-    std::vector<WatchedReader> m_readers;
-    DWORD m_pnpState = SCARD_STATE_UNAWARE;
-    std::function<void()> m_onChange;
-
-    std::mutex m_lock;
-    std::condition_variable m_signal;
-    bool m_stopping = false;
-    bool m_ended = false;
-    SCARDCONTEXT m_cancellable = 0;
-
-    // Last, so that the thread starts once everything above is set.
+    // Shared with the threads, which may outlive the watcher.
+    std::shared_ptr<ReaderWatch> m_watch;
     std::thread m_thread;
 };

@@ -168,6 +168,8 @@ TEST_F(OpenPgpCardTest, SignsWithTheSignatureAndAuthenticationKeysAndShowsTheDec
     // The signature key makes the card's one digital signature (PSO: COMPUTE DIGITAL
     // SIGNATURE); the authentication key signs with INTERNAL AUTHENTICATE, not counted.
     EXPECT_EQ(ReadOpenPgpCardState(state).signatureCounter, signaturesBefore + 1);
+    // Read once the log has written every record.
+    FinishLog();
     const std::string log = ReadFile(dir.path() + "/Lumidor.log");
     EXPECT_EQ(log.find(kRightPin), std::string::npos);
     // Both answers checked against the keys' public halves.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -249,6 +250,33 @@ TEST_F(ReaderWatcherTest, EndsItsWaitOrItsPauseAndLetsItsContextGo) {
             EXPECT_TRUE(pcsc.misuse.empty());
         });
     }
+}
+
+// A PC/SC service that does not answer (a pcscd that is stopped) holds neither the watcher's
+// end nor its owner: the watcher's thread is left to end once the service answers, and
+// reports nothing more.
+TEST_F(ReaderWatcherTest, EndsEvenWhenTheServiceDoesNotAnswer) {
+    SetReaders(1);
+    Start(Seen());
+    ASSERT_TRUE(WaitsAgainAfter(0));
+    std::atomic<bool> frozen{true};
+    pcsc.Locked([&] {
+        pcsc.beforeCall = [&](const std::string& operation) {
+            while (operation == "cancel" && frozen) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        };
+    });
+    const int reportsBefore = Reports();
+    watcher.reset();  // returns, though the cancel does not
+    frozen = false;
+    ASSERT_TRUE(Eventually([&] { return pcsc.OpenContexts() == 0 && pcsc.Waits() == 0; }))
+        << "the watcher's thread ends by itself once the service answers";
+    EXPECT_EQ(Reports(), reportsBefore);
+    pcsc.Locked([&] {
+        pcsc.beforeCall = nullptr;
+        EXPECT_TRUE(pcsc.misuse.empty());
+    });
 }
 
 }  // namespace

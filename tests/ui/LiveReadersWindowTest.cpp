@@ -164,6 +164,22 @@ TEST_F(LiveReadersWindowTest, CardsComingAndGoingWithOpenScLeaveNoConnectionBehi
     EXPECT_EQ(Text(*window, IDC_DRIVER_PATH).find("opensc-pkcs11.so") != std::string::npos, true);
 }
 
+// A pcscd that hangs (stopped with SIGSTOP) does not hold the window's end: it closes, and
+// the watcher's thread is left to end once pcscd answers again.
+TEST_F(RigLiveReadersTest, TheWindowClosesWhilePcscdHangs) {
+    Open(Catalogue(module.path()));
+    ASSERT_EQ(Readers(), (std::vector<std::string>{RigReaderName(0), RigReaderName(1)}));
+    FreezeRigService();
+    struct Thaw {
+        ~Thaw() { ThawRigService(); }
+    } thaw;
+    window.reset();
+    EXPECT_NE(ReadFile("Lumidor.log")
+                  .find("The PC/SC service does not answer: the reader watcher "
+                        "is left to end by itself."),
+              std::string::npos);
+}
+
 TEST_F(RigLiveReadersTest, ServiceStoppedAndStartedAgainIsSurvivedWithoutSpinning) {
     Open(Catalogue(module.path()));
     ASSERT_EQ(Readers().size(), 2u);

@@ -1,9 +1,14 @@
 #include "support/rig/RigService.h"
 
+#include <signal.h>
+#include <sys/types.h>
+
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
 #include "support/Command.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -15,6 +20,22 @@ void RunRig(const std::string& arguments) {
     }
 }
 
+// The rig pcscd's process id, as rig.py recorded it.
+pid_t RigServicePid() {
+    const std::string text = ReadFile(LUMIDOR_RIG_DIR "/rig.pid");
+    const long pid = std::strtol(text.c_str(), nullptr, 10);
+    if (pid <= 0) {
+        throw std::runtime_error("no rig pcscd recorded in " LUMIDOR_RIG_DIR "/rig.pid");
+    }
+    return static_cast<pid_t>(pid);
+}
+
+void SignalRigService(int number) {
+    if (kill(RigServicePid(), number) != 0) {
+        throw std::runtime_error("the rig's pcscd could not be signalled");
+    }
+}
+
 }  // namespace
 
 void StopRigService() {
@@ -23,4 +44,12 @@ void StopRigService() {
 
 void StartRigService() {
     RunRig("start --isolation " LUMIDOR_PCSCD_ISOLATION);
+}
+
+void FreezeRigService() {
+    SignalRigService(SIGSTOP);
+}
+
+void ThawRigService() {
+    SignalRigService(SIGCONT);
 }

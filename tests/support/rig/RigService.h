@@ -10,3 +10,7 @@ void StopRigService();
 // Starts it anew with the same two readers, on the same ports when they are free; returns
 // once pcscd lists them.
 void StartRigService();
+// Stops the rig's pcscd in its tracks (SIGSTOP), as a service that hangs: it keeps its socket
+// and answers nothing until it is continued (SIGCONT).
+void FreezeRigService();
+void ThawRigService();
