@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libjsoncpp-dev libpcsclite-dev libp11-kit-dev libssl-dev qt6-base-dev
+  libjsoncpp-dev libpcsclite-dev libp11-kit-dev libssl-dev libre2-dev qt6-base-dev
   qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   pcscd vsmartcard-vpcd softhsm2 opensc pcsc-tools

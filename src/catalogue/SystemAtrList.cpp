@@ -2,8 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <regex.h>
-#include <strings.h>
+#include <re2/re2.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -21,6 +20,8 @@ constexpr std::size_t kMaxListSize = 4 * 1024 * 1024;
 constexpr std::size_t kMaxPatternLength = 512;
 // The list names about 4000 patterns; compiling each costs some 20 microseconds.
 constexpr std::size_t kMaxPatterns = 20000;
+// What one compiled pattern may take; a pattern that needs more is not tried.
+constexpr int64_t kMaxPatternMemory = 1 << 20;
 constexpr std::size_t kMaxDescription = 1024;
 
 enum class ReadResult { Read, Missing, Unreadable, TooLarge };
@@ -69,8 +70,7 @@ std::string SpacedAtr(const std::string& atrHex) {
 }
 
 // Hexadecimal digits, blanks, '.', classes and the plain operators are all an ATR pattern
-// needs. Without escapes there are no back-references, and without counted repetitions no
-// pattern that expands to a huge automaton: the matcher's time then stays polynomial.
+// needs: escapes and counted repetitions are refused as no ATR pattern of the list needs them.
 bool UsablePattern(const std::string& pattern) {
     if (pattern.size() > kMaxPatternLength) {
         return false;
@@ -85,26 +85,44 @@ bool UsablePattern(const std::string& pattern) {
 
 enum class PatternMatch { Matches, DoesNotMatch, Unusable };
 
+// A pattern of digits, blanks and '.' (any one character) against the whole text, letter case
+// ignored.
+bool WildcardMatches(const std::string& pattern, const std::string& text) {
+    if (pattern.size() != text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '.' && std::toupper(static_cast<unsigned char>(pattern[i])) !=
+                                     std::toupper(static_cast<unsigned char>(text[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The whole ATR text against the pattern, letter case ignored, as ATR_analysis's
 // m/^$pattern$/i does it.
 PatternMatch MatchPattern(const std::string& pattern, const std::string& atr) {
     if (!UsablePattern(pattern)) {
         return PatternMatch::Unusable;
     }
-    // Most patterns of the list are whole ATRs, digits and blanks only: compared as texts,
-    // they cost no compiling.
-    if (pattern.find_first_not_of("0123456789ABCDEFabcdef ") == std::string::npos) {
-        return strcasecmp(pattern.c_str(), atr.c_str()) == 0 ? PatternMatch::Matches
-                                                             : PatternMatch::DoesNotMatch;
+    // Most patterns of the list are whole ATRs, some with '.' for any digit: compared
+    // character by character, they cost no compiling.
+    if (pattern.find_first_not_of("0123456789ABCDEFabcdef .") == std::string::npos) {
+        return WildcardMatches(pattern, atr) ? PatternMatch::Matches : PatternMatch::DoesNotMatch;
     }
-    regex_t compiled;
-    const std::string anchored = "^(" + pattern + ")$";
-    if (regcomp(&compiled, anchored.c_str(), REG_EXTENDED | REG_ICASE | REG_NOSUB) != 0) {
+    // RE2 matches in time linear in the text whatever the pattern: a backtracking matcher
+    // spends seconds on one pattern of nested repetitions, and a list of them holds the check.
+    RE2::Options options;
+    options.set_case_sensitive(false);
+    options.set_never_capture(true);
+    options.set_log_errors(false);
+    options.set_max_mem(kMaxPatternMemory);
+    const RE2 compiled(pattern, options);
+    if (!compiled.ok()) {
         return PatternMatch::Unusable;
     }
-    const bool matches = regexec(&compiled, atr.c_str(), 0, nullptr, 0) == 0;
-    regfree(&compiled);
-    return matches ? PatternMatch::Matches : PatternMatch::DoesNotMatch;
+    return RE2::FullMatch(atr, compiled) ? PatternMatch::Matches : PatternMatch::DoesNotMatch;
 }
 
 void AppendDescription(std::string* description, const std::string& text) {

@@ -26,7 +26,8 @@ struct AtrListLookup {
     // bytes. The text is the file's own: not checked for valid UTF-8 or control characters.
     std::string description;
     // Patterns not tried: too long, with characters no ATR pattern needs (escapes, counted
-    // repetitions), refused by the regular expression compiler, or past the 20000th.
+    // repetitions), refused by the regular expression compiler (RE2, which matches in linear
+    // time) or needing more than its memory bound, or past the 20000th.
     std::size_t skippedPatterns = 0;
 };
 

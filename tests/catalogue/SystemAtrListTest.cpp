@@ -118,6 +118,29 @@ TEST(SystemAtrList, PatternsItCannotTrustAreSkippedAndCounted) {
     EXPECT_EQ(LookUpAtrList(path, "3B").description, "Deep");
 }
 
+// Patterns within every limit that make a backtracking matcher try an exponential number of
+// ways: nested repetitions and alternations. They are matched as any other pattern.
+TEST(SystemAtrList, NestedAndAlternatingRepetitionsAreMatchedLikeAnyPattern) {
+    std::string nested = std::string(100, '(') + "3B.*";
+    for (int i = 0; i < 100; ++i) {
+        nested += ")*";
+    }
+    const std::string alternating = "(3|B|3B|.)*(.|..|...| .)*(3B|. |.|..)*E";
+    TempDir dir;
+    const std::string path = dir.path() + "/smartcard_list.txt";
+    WriteFile(path, nested + "E\n\tNested\n\n" + alternating + "\n\tAlternating\n\n" + nested +
+                        alternating + "\n\tBoth\n");
+    ASSERT_LE(nested.size() + alternating.size(), 512u) << "within the pattern limit";
+    // The longest ATR there is, which none of them matches.
+    const AtrListLookup none = LookUpAtrList(path, std::string(66, 'A'));
+    EXPECT_EQ(none.outcome, AtrListOutcome::NotListed);
+    EXPECT_EQ(none.skippedPatterns, 0u);
+    const AtrListLookup all = LookUpAtrList(path, "3B02145E");
+    EXPECT_EQ(all.outcome, AtrListOutcome::Listed);
+    EXPECT_EQ(all.description, "Nested; Alternating; Both");
+    EXPECT_EQ(all.skippedPatterns, 0u);
+}
+
 TEST(SystemAtrList, ALongDescriptionIsCut) {
     TempDir dir;
     const std::string path = dir.path() + "/smartcard_list.txt";
