@@ -206,6 +206,10 @@ TEST_F(ConsoleCheckTest, ASignalAtThePinPromptEndsItWithTheEchoBack) {
 
 // Ctrl-Z at the PIN prompt, then the job continued: never an echoed PIN.
 TEST_F(ConsoleCheckTest, StoppedAtThePinPromptItGivesTheEchoBackUntilItContinues) {
+#ifdef __SANITIZE_THREAD__
+    GTEST_SKIP() << "ThreadSanitizer runs a signal handler only once its thread leaves the "
+                    "blocking call it is in: the program at its prompt never takes the stop";
+#endif
     module.SetScript("key=Firma|K1|0|0\n");
     CheckOnTerminal check({"--test"});
     ASSERT_TRUE(check.WaitForOutput("PIN: ")) << check.Output();
