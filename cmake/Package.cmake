@@ -3,18 +3,48 @@
 # them; the run-time dependencies come from dpkg-shlibdeps (dpkg-dev).
 include(GNUInstallDirs)
 
-# Debian ships manual pages gzipped, without a name or time stamp in the header.
-set(manPage ${PROJECT_SOURCE_DIR}/docs/lumidor-check.1)
-set(manPageGz ${PROJECT_BINARY_DIR}/lumidor-check.1.gz)
-add_custom_command(OUTPUT ${manPageGz}
-    COMMAND ${CMAKE_COMMAND} -E copy ${manPage} ${PROJECT_BINARY_DIR}/lumidor-check.1
-    COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/lumidor-check.1
-    DEPENDS ${manPage} VERBATIM)
-add_custom_target(lumidor_man_page ALL DEPENDS ${manPageGz})
-install(FILES ${manPageGz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Debian ships manual pages and changelogs gzipped, without a name or time stamp in the
+# header. `source` is gzipped into the build as `name`.gz and installed to `destination`.
+function(lumidor_install_gzipped source name destination)
+    set(copy ${PROJECT_BINARY_DIR}/gzipped/${destination}/${name})
+    add_custom_command(OUTPUT ${copy}.gz
+        COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
+        COMMAND gzip -9nf ${copy}
+        DEPENDS ${source} VERBATIM)
+    string(MAKE_C_IDENTIFIER "lumidor_gz_${destination}_${name}" target)
+    add_custom_target(${target} ALL DEPENDS ${copy}.gz)
+    install(FILES ${copy}.gz DESTINATION ${destination})
+endfunction()
 
+# The manual pages: English in man1, Italian (the program's own language) in it/man1.
+foreach(page lumidor.1 lumidor-check.1)
+    lumidor_install_gzipped(${PROJECT_SOURCE_DIR}/docs/${page} ${page}
+                            ${CMAKE_INSTALL_MANDIR}/man1)
+    lumidor_install_gzipped(${PROJECT_SOURCE_DIR}/docs/it/${page} ${page}
+                            ${CMAKE_INSTALL_MANDIR}/it/man1)
+endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/lumidor)
+# A native package's changelog.
+lumidor_install_gzipped(${PROJECT_SOURCE_DIR}/packaging/changelog changelog
+                        ${CMAKE_INSTALL_DATADIR}/doc/lumidor)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lumidor.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo RENAME example.lumidor.lumidor.metainfo.xml)
+
+# The compiler's identification in each program is of no use to anyone who runs it: gone
+# from the installed programs, as Debian's own packaging removes it.
+find_program(LUMIDOR_OBJCOPY NAMES objcopy REQUIRED)
+install(CODE "
+    foreach(program lumidor lumidor-check)
+        set(path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\")
+        if(EXISTS \"\${path}\")
+            execute_process(COMMAND ${LUMIDOR_OBJCOPY} --remove-section=.comment \"\${path}\"
+                            RESULT_VARIABLE result)
+            if(NOT result EQUAL 0)
+                message(FATAL_ERROR \"objcopy failed on \${path}\")
+            endif()
+        endif()
+    endforeach()")
 
 set(CPACK_PACKAGE_NAME lumidor)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -11,7 +11,7 @@ packages=(
   pcscd vsmartcard-vpcd softhsm2 opensc pcsc-tools
   python3 python3-cryptography python3-jsonschema openssl
   clang libclang-rt-14-dev
-  dpkg-dev desktop-file-utils man-db
+  dpkg-dev desktop-file-utils man-db lintian devscripts appstream
 )
 
 missing=()

@@ -1,18 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building needs, builds Lumidor optimized (build-package/, RelWithDebInfo: -O2
-# as Debian builds; cpack strips the binaries it packs), makes the Debian package
-# lumidor_<version>_<arch>.deb there and installs it with apt-get, which brings its
-# dependencies. Remove it with `sudo apt-get remove lumidor`.
+# Installs what is needed, makes the Debian package lumidor_<version>_<arch>.deb
+# (tools/make-package.sh: optimized, with Debian's build flags, in build-package/) and
+# installs it with apt-get, which brings its dependencies. Remove it with
+# `sudo apt-get remove lumidor`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./tools/install-deps.sh
-
-cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DLUMIDOR_BUILD_TESTS=OFF -DLUMIDOR_BUILD_BENCHMARKS=OFF
-cmake --build build-package -j "$(nproc)"
-rm -f build-package/lumidor_*.deb
-(cd build-package && cpack -G DEB)
+./tools/make-package.sh
 debs=(build-package/lumidor_*.deb)
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -44,9 +44,14 @@ names Suggests | grep -qx pcsc-tools || fail "Suggests lacks pcsc-tools: $(field
 expected="./usr/bin/lumidor
 ./usr/bin/lumidor-check
 ./usr/share/applications/lumidor.desktop
+./usr/share/doc/lumidor/changelog.gz
 ./usr/share/doc/lumidor/copyright
 ./usr/share/icons/hicolor/256x256/apps/lumidor.png
-./usr/share/man/man1/lumidor-check.1.gz"
+./usr/share/man/it/man1/lumidor-check.1.gz
+./usr/share/man/it/man1/lumidor.1.gz
+./usr/share/man/man1/lumidor-check.1.gz
+./usr/share/man/man1/lumidor.1.gz
+./usr/share/metainfo/example.lumidor.lumidor.metainfo.xml"
 files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
 [ "$files" = "$expected" ] || fail "the files are not the expected ones:
 $(diff <(echo "$expected") <(echo "$files"))"
@@ -62,8 +67,7 @@ for program in lumidor lumidor-check; do
     missing=$(ldd "$path" | grep 'not found' || true)
     [ -z "$missing" ] || fail "$program needs libraries that are not here: $missing"
 done
-for f in usr/share/applications/lumidor.desktop usr/share/doc/lumidor/copyright \
-    usr/share/icons/hicolor/256x256/apps/lumidor.png usr/share/man/man1/lumidor-check.1.gz; do
+for f in $(grep -v '/bin/' <<<"$expected"); do
     [ "$(stat -c %a "$root/$f")" = 644 ] || fail "$f has mode $(stat -c %a "$root/$f")"
 done
 
@@ -74,13 +78,27 @@ problems=$(desktop-file-validate --no-hints "$root/usr/share/applications/lumido
 grep -qx 'Exec=lumidor' "$root/usr/share/applications/lumidor.desktop" ||
     fail "the desktop entry does not start lumidor"
 
-page=$root/usr/share/man/man1/lumidor-check.1.gz
-gzip -t "$page" || fail "the manual page is not gzipped"
-# gzip -n: no time stamp in the header (bytes 4 to 7), so builds are reproducible.
-[ "$(od -An -tu4 -j4 -N4 "$page" | tr -d ' ')" = 0 ] || fail "the manual page's gzip has a time stamp"
-rendered=$(MANWIDTH=80 man -l "$page" 2>"$work/man.err") || fail "man cannot read the manual page"
-[ ! -s "$work/man.err" ] || fail "man warns: $(cat "$work/man.err")"
-grep -q 'lumidor-check' <<<"$rendered" || fail "the manual page does not name lumidor-check"
+for page in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/man/it/man1/*.gz \
+    "$root/usr/share/doc/lumidor/changelog.gz"; do
+    gzip -t "$page" || fail "$page is not gzipped"
+    # gzip -n: no time stamp in the header (bytes 4 to 7), so builds are reproducible.
+    [ "$(od -An -tu4 -j4 -N4 "$page" | tr -d ' ')" = 0 ] || fail "$page's gzip has a time stamp"
+done
+for page in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/man/it/man1/*.gz; do
+    program=$(basename "$page" .1.gz)
+    rendered=$(MANWIDTH=80 man --warnings -l "$page" 2>"$work/man.err") || fail "man cannot read $page"
+    [ ! -s "$work/man.err" ] || fail "man warns on $page: $(cat "$work/man.err")"
+    grep -q "$program" <<<"$rendered" || fail "$page does not name $program"
+done
+grep -q 'DESCRIPTION' <(MANWIDTH=80 man -l "$root/usr/share/man/man1/lumidor.1.gz") ||
+    fail "the English manual page has no DESCRIPTION"
+grep -q 'DESCRIZIONE' <(MANWIDTH=80 man -l "$root/usr/share/man/it/man1/lumidor.1.gz") ||
+    fail "the Italian manual page has no DESCRIZIONE"
+gzip -dc "$root/usr/share/doc/lumidor/changelog.gz" >"$work/changelog"
+[ "$(dpkg-parsechangelog -l "$work/changelog" -S Version)" = "$version" ] ||
+    fail "the changelog's version is not $version"
+appstreamcli validate --no-net "$root/usr/share/metainfo/example.lumidor.lumidor.metainfo.xml" \
+    >"$work/appstream.log" 2>&1 || fail "the AppStream metainfo is not valid: $(cat "$work/appstream.log")"
 
 grep -q Lumidor "$root/usr/share/doc/lumidor/copyright" || fail "the copyright file does not name Lumidor"
 
