@@ -42,6 +42,14 @@ CheckRun Check(const std::string& arguments, const std::string& input = "",
     return {run.status, ReadFile("out.txt"), ReadFile("err.txt")};
 }
 
+// A catalogue in the current directory whose one entry names `drivers` for the rig card's ATR.
+void WriteCatalogue(const std::string& drivers) {
+    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
+                                           R"({"type": "CCID", "atr": ")") +
+                                   kAtr + R"(", "drivers": ")" + drivers +
+                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+}
+
 Json::Value Parse(const std::string& text) {
     Json::CharReaderBuilder builder;
     builder["allowComments"] = false;
@@ -363,10 +371,7 @@ TEST_F(CheckReportTest, TheValidatorRefusesADocumentOutsideTheSchema) {
 TEST_F(CheckReportTest, ATokenLabelOfInvalidBytesReadsAsValidUtf8) {
     ScriptedModule module(dir.path(), "modulo.so");
     module.SetScript("slot=1|1|Virtual PCD 00 00|Caf\xC3\xA9 \xFF\x01x\n");
-    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
-                                           R"({"type": "CCID", "atr": ")") +
-                                   kAtr + R"(", "drivers": ")" + module.path() +
-                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+    WriteCatalogue(module.path());
     VirtualCard card(0, kAtr);
     const CheckRun text = Check("");
     EXPECT_EQ(text.status, 0) << text.out;
@@ -379,10 +384,7 @@ TEST_F(CheckReportTest, ATokenLabelOfInvalidBytesReadsAsValidUtf8) {
 // A module's file name is whatever bytes the catalogue names: the reports stay valid UTF-8.
 TEST_F(CheckReportTest, ADriverNameOfInvalidBytesReadsAsValidUtf8) {
     ScriptedModule module(dir.path(), "modulo\xFF.so");
-    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
-                                           R"({"type": "CCID", "atr": ")") +
-                                   kAtr + R"(", "drivers": ")" + module.path() +
-                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+    WriteCatalogue(module.path());
     VirtualCard card(0, kAtr);
     const std::string shown = dir.path() + "/modulo?.so";
     const CheckRun text = Check("");
@@ -410,10 +412,7 @@ TEST_F(CheckReportTest, ADriverNameOfInvalidBytesReadsAsValidUtf8) {
 TEST_F(CheckReportTest, TheCheckAndTheTestStartTheDriverOnce) {
     ScriptedModule module(dir.path(), "modulo.so");
     module.SetScript("slot=1|1|Virtual PCD 00 00\nkey=Firma|K1|0|0\n");
-    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
-                                           R"({"type": "CCID", "atr": ")") +
-                                   kAtr + R"(", "drivers": ")" + module.path() +
-                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+    WriteCatalogue(module.path());
     VirtualCard card(0, kAtr);
     const CheckRun run = Check("--test", "1234\n");
     EXPECT_EQ(run.status, 0) << run.out << run.err;
@@ -429,17 +428,14 @@ TEST_F(CheckReportTest, OddCertificatesKeepTheJsonReportInItsSchema) {
     const EvpPkeyPtr key = NewRsaKey(2048);
     CertificateFields fields;
     fields.serialHex = "-0123AB";
-    fields.validFrom = -62167219200;  // 0000-01-01T00:00:00Z
+    fields.validFrom = -62167219200;   // 0000-01-01T00:00:00Z
     fields.validUntil = 253402300800;  // 10000-01-01T00:00:00Z
     const Bytes der = MakeCertificate(fields, key.get(), key.get());
     WriteFile(dir.path() + "/odd.der", std::string(der.begin(), der.end()));
     ScriptedModule module(dir.path(), "modulo.so");
     module.SetScript("slot=1|1|Virtual PCD 00 00\ncertificate=Strano|C1|" + dir.path() +
                      "/odd.der\n");
-    WriteFile("cardlist.json", std::string(R"({"version": "1.0.0.0", "linux": [)"
-                                           R"({"type": "CCID", "atr": ")") +
-                                   kAtr + R"(", "drivers": ")" + module.path() +
-                                   R"(", "askpin": "true", "tryreusedriver": "true"}]})");
+    WriteCatalogue(module.path());
     VirtualCard card(0, kAtr);
     const CheckRun json = Check("--json");
     EXPECT_EQ(json.status, 0) << json.out << json.err;
