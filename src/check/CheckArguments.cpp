@@ -1,6 +1,7 @@
 #include "check/CheckArguments.h"
 
 #include <algorithm>
+#include <numeric>
 #include <string_view>
 
 #include "manager/SmartCardManager.h"
@@ -22,11 +23,9 @@ bool ParsePosition(std::string_view text, int* readerIndex) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
         return false;
     }
-    int value = 0;
-    for (const char digit : text) {
-        value = std::min(value * 10 + (digit - '0'), kMaxReaders);
-    }
-    *readerIndex = value;
+    *readerIndex = std::accumulate(text.begin(), text.end(), 0, [](int value, char digit) {
+        return std::min(value * 10 + (digit - '0'), kMaxReaders);
+    });
     return true;
 }
 
