@@ -120,8 +120,7 @@ CardDefinition* CSmartCardManager::FindCardJson(std::string readerName, std::str
         cards = m_cardList.find(kCatalogueArray, kCatalogueArray + std::strlen(kCatalogueArray));
     }
     if (cards == nullptr || !cards->isArray()) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource, "%s", "Array per sistema operativo non valido");
+        LOG_MESSAGE(0, 0, kSource, "%s", "Array per sistema operativo non valido");
         throw std::runtime_error("Array per sistema operativo non valido");
     }
 
@@ -130,14 +129,12 @@ CardDefinition* CSmartCardManager::FindCardJson(std::string readerName, std::str
         // A malformed entry is skipped rather than allowed to throw out of a window
         // handler; the log names it so that the catalogue can be mended.
         if (!entry.isObject()) {
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "Card entry %u skipped: it is not an object", index);
+            LOG_MESSAGE(0, 0, kSource, "Card entry %u skipped: it is not an object", index);
             continue;
         }
         std::string type;
         if (!ReadText(entry, "type", type)) {
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "Card entry %u skipped: \"type\" is not a string", index);
+            LOG_MESSAGE(0, 0, kSource, "Card entry %u skipped: \"type\" is not a string", index);
             continue;
         }
         if (type != "CCID") {
@@ -161,9 +158,8 @@ CardDefinition* CSmartCardManager::FindCardJson(std::string readerName, std::str
         else if (!ReadText(entry, "filter", filter))
             badKey = "filter";
         if (badKey != nullptr) {
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "Card entry %u skipped: \"%s\" is not a string", index,
-                           badKey);
+            LOG_MESSAGE(0, 0, kSource, "Card entry %u skipped: \"%s\" is not a string", index,
+                        badKey);
             continue;
         }
 

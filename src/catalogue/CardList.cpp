@@ -21,8 +21,7 @@ constexpr const char* kBadVersion = "Versione del file non valida";
 constexpr const char* kBadArray = "Array per sistema operativo non valido";
 
 void Log(const std::string& message) {
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "%s", message.c_str());
+    LOG_MESSAGE(0, 0, kSource, "%s", message.c_str());
 }
 
 [[noreturn]] void Reject(const std::string& message) {

@@ -49,6 +49,14 @@ void LogStop();
 int LogMessage(int32_t code, uint32_t withSystemText, const char* source, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 
+// LogMessage at a call site that the log level guards, as every call site is: the arguments
+// are not even evaluated when the level asks for no records.
+#define LOG_MESSAGE(code, withSystemText, source, ...)                   \
+    do {                                                                 \
+        if (g_logLevel >= 1)                                             \
+            LogMessage((code), (withSystemText), (source), __VA_ARGS__); \
+    } while (false)
+
 // The pieces of the log, for the log's own tests. A context made by LogCreateContext has
 // no writer thread and no open file; LogDestroyContext frees it with what is still queued.
 LogContext* LogCreateContext();

@@ -21,8 +21,7 @@ constexpr int kSystemAtrListTemplate = 331;
 
 uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     HeldModulesScope operation(m_heldModules);
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "Starting check card ...");
+    LOG_MESSAGE(0, 0, kSource, "Starting check card ...");
     m_readerName.clear();
     m_atr.clear();
     m_cardDrivers.clear();
@@ -47,8 +46,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     const char* readerName = m_readers[index].szReader;
     if ((state.dwEventState & SCARD_STATE_PRESENT) == 0) {
         PcscReleaseContext(context);
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource, "No card found.");
+        LOG_MESSAGE(0, 0, kSource, "No card found.");
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 316));
         }
@@ -61,8 +59,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, 314));
         }
-        if (g_logLevel >= 1)
-            LogMessage(result, 1, kSource, "SCardConnect error.");
+        LOG_MESSAGE(result, 1, kSource, "SCardConnect error.");
         PcscReleaseContext(context);
         return result;
     }
@@ -75,8 +72,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
             AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, 315));
         }
         PcscDisconnect(card);
-        if (g_logLevel >= 1)
-            LogMessage(result, 1, kSource, "CardGetAttrib (SCARD_ATTR_ATR_STRING) error.");
+        LOG_MESSAGE(result, 1, kSource, "CardGetAttrib (SCARD_ATTR_ATR_STRING) error.");
         PcscReleaseContext(context);
         return result;
     }
@@ -85,8 +81,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
         AtrToHex(attribute, std::min<std::size_t>({length, kAttributeSize, kMaxAtrBytes}));
     PcscDisconnect(card);
     PcscReleaseContext(context);
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "Found '%s' card.", atr.c_str());
+    LOG_MESSAGE(0, 0, kSource, "Found '%s' card.", atr.c_str());
 
     m_atr = atr;
     m_readerName = readerName;
@@ -96,9 +91,8 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
 
     std::unique_ptr<CardDefinition> definition(FindCardJson(m_readerName, m_atr));
     if (definition == nullptr) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(kUnknownCard), 1, kSource,
-                       "Card '%s' is not recognized.", m_atr.c_str());
+        LOG_MESSAGE(static_cast<int32_t>(kUnknownCard), 1, kSource, "Card '%s' is not recognized.",
+                    m_atr.c_str());
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, m_atr.c_str(), 317));
         }
@@ -114,8 +108,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     if (result != 0) {
         return result;
     }
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "Card verified and running.");
+    LOG_MESSAGE(0, 0, kSource, "Card verified and running.");
     m_checkedCard.serialNumber = TokenSerialField(m_tokenInfo);
     ReportCertificateWarnings(kSource);
     return 0;
@@ -123,9 +116,9 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
 
 void CSmartCardManager::ReportSystemAtrList() {
     const AtrListLookup lookup = LookUpAtrList(kSystemAtrListPath, m_atr);
-    if (lookup.skippedPatterns > 0 && g_logLevel >= 1) {
-        LogMessage(0, 0, kSource, "%zu patterns of the system's ATR list '%s' were not usable.",
-                   lookup.skippedPatterns, kSystemAtrListPath);
+    if (lookup.skippedPatterns > 0) {
+        LOG_MESSAGE(0, 0, kSource, "%zu patterns of the system's ATR list '%s' were not usable.",
+                    lookup.skippedPatterns, kSystemAtrListPath);
     }
     switch (lookup.outcome) {
         case AtrListOutcome::Listed: {
@@ -133,9 +126,8 @@ void CSmartCardManager::ReportSystemAtrList() {
             const std::string description =
                 KeyLabelText(reinterpret_cast<const unsigned char*>(lookup.description.data()),
                              lookup.description.size());
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "Card '%s' is in the system's ATR list '%s': %s",
-                           m_atr.c_str(), kSystemAtrListPath, description.c_str());
+            LOG_MESSAGE(0, 0, kSource, "Card '%s' is in the system's ATR list '%s': %s",
+                        m_atr.c_str(), kSystemAtrListPath, description.c_str());
             if (m_statusList != nullptr) {
                 AddStatusLine(m_statusList,
                               FormatErrorStatus(0, description.c_str(), kSystemAtrListTemplate));
@@ -143,26 +135,22 @@ void CSmartCardManager::ReportSystemAtrList() {
             break;
         }
         case AtrListOutcome::NotListed:
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "Card '%s' is not in the system's ATR list '%s'.",
-                           m_atr.c_str(), kSystemAtrListPath);
+            LOG_MESSAGE(0, 0, kSource, "Card '%s' is not in the system's ATR list '%s'.",
+                        m_atr.c_str(), kSystemAtrListPath);
             break;
         case AtrListOutcome::Missing:
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "No system ATR list at '%s' (pcsc-tools installs it).",
-                           kSystemAtrListPath);
+            LOG_MESSAGE(0, 0, kSource, "No system ATR list at '%s' (pcsc-tools installs it).",
+                        kSystemAtrListPath);
             break;
         case AtrListOutcome::Unreadable:
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "The system's ATR list '%s' cannot be read.",
-                           kSystemAtrListPath);
+            LOG_MESSAGE(0, 0, kSource, "The system's ATR list '%s' cannot be read.",
+                        kSystemAtrListPath);
             break;
         case AtrListOutcome::TooLarge:
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource,
-                           "The system's ATR list '%s' is too large to be a list of cards; not "
-                           "read.",
-                           kSystemAtrListPath);
+            LOG_MESSAGE(0, 0, kSource,
+                        "The system's ATR list '%s' is too large to be a list of cards; not "
+                        "read.",
+                        kSystemAtrListPath);
             break;
     }
 }

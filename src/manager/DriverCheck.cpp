@@ -6,9 +6,7 @@ uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
     HeldModulesScope operation(m_heldModules);
     ClearTokenFields();
     if (driverIndex < 0 || static_cast<std::size_t>(driverIndex) >= m_drivers.size()) {
-        if (g_logLevel >= 1) {
-            LogMessage(0, 0, "CSmartCardManager::CheckDriver", "No valid driver index.");
-        }
+        LOG_MESSAGE(0, 0, "CSmartCardManager::CheckDriver", "No valid driver index.");
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 311));
         }

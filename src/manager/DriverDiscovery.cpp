@@ -107,10 +107,8 @@ void CSmartCardManager::ApplySerialFilter(const std::string& filter) {
             continue;
         }
         m_filterDriver = serial[name].asString();
-        if (g_logLevel >= 1) {
-            LogMessage(0, 0, kSource, "Seriale '%s' abbinato a '%s'.", serialNumber.c_str(),
-                       m_filterDriver.c_str());
-        }
+        LOG_MESSAGE(0, 0, kSource, "Seriale '%s' abbinato a '%s'.", serialNumber.c_str(),
+                    m_filterDriver.c_str());
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList,
                           FormatStatus(0, m_filterDriver.c_str(), "serial number", 323));
@@ -165,8 +163,7 @@ uint32_t CSmartCardManager::FindDriver(std::string drivers, std::string readerNa
     if (!chosenByFilter) {
         m_driverInUse = m_drivers.front();
     }
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "Driver '%s' comes from the catalogue.", m_driverInUse.c_str());
+    LOG_MESSAGE(0, 0, kSource, "Driver '%s' comes from the catalogue.", m_driverInUse.c_str());
 
     result = OpenDriverInUse(readerName, SessionPurpose::Final);
     ReadDriverVersion(kSource, result);
@@ -195,11 +192,10 @@ bool CSmartCardManager::SystemModuleServes(const std::string& fileName,
         serves = MODULE_CALL(functionList, C_GetSlotInfo, m_slotId, &info) == CKR_OK &&
                  SlotOwnerOf(SlotDescriptionText(info), readerName, ListedReaderNames()) ==
                      SlotOwner::Reader;
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSystemSource,
-                       serves ? "Slot %lu of module '%s' is reader '%s'."
-                              : "Slot %lu of module '%s' is not reader '%s': not taken.",
-                       static_cast<unsigned long>(m_slotId), fileName.c_str(), readerName.c_str());
+        LOG_MESSAGE(0, 0, kSystemSource,
+                    serves ? "Slot %lu of module '%s' is reader '%s'."
+                           : "Slot %lu of module '%s' is not reader '%s': not taken.",
+                    static_cast<unsigned long>(m_slotId), fileName.c_str(), readerName.c_str());
     }
     ReleaseModule(module);
     return serves;
@@ -208,24 +204,19 @@ bool CSmartCardManager::SystemModuleServes(const std::string& fileName,
 uint32_t CSmartCardManager::FindSystemDriver(const std::string& readerName) {
     const SystemModuleList registered = RegisteredModules();
     if (!registered.listed) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(kUnknownCard), 0, kSystemSource,
-                       "p11-kit could not list the system's modules: %s",
-                       registered.failure.c_str());
+        LOG_MESSAGE(static_cast<int32_t>(kUnknownCard), 0, kSystemSource,
+                    "p11-kit could not list the system's modules: %s", registered.failure.c_str());
         return kUnknownCard;
     }
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSystemSource, "%zu modules registered with p11-kit.",
-                   registered.modules.size() + registered.withoutFile.size());
+    LOG_MESSAGE(0, 0, kSystemSource, "%zu modules registered with p11-kit.",
+                registered.modules.size() + registered.withoutFile.size());
     for (const std::string& name : registered.withoutFile) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSystemSource, "Module '%s' of p11-kit names no file: not tried.",
-                       name.c_str());
+        LOG_MESSAGE(0, 0, kSystemSource, "Module '%s' of p11-kit names no file: not tried.",
+                    name.c_str());
     }
     for (const SystemModule& module : registered.modules) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSystemSource, "Trying module '%s' of p11-kit (%s).",
-                       module.name.c_str(), module.fileName.c_str());
+        LOG_MESSAGE(0, 0, kSystemSource, "Trying module '%s' of p11-kit (%s).", module.name.c_str(),
+                    module.fileName.c_str());
         if (!SystemModuleServes(module.fileName, readerName)) {
             continue;
         }
@@ -238,16 +229,14 @@ uint32_t CSmartCardManager::FindSystemDriver(const std::string& readerName) {
     // What the trials read of other modules' tokens is no card's.
     ClearTokenFields();
     if (m_drivers.empty()) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(kUnknownCard), 0, kSystemSource,
-                       "No module of p11-kit has a token in reader '%s'.", readerName.c_str());
+        LOG_MESSAGE(static_cast<int32_t>(kUnknownCard), 0, kSystemSource,
+                    "No module of p11-kit has a token in reader '%s'.", readerName.c_str());
         return kUnknownCard;
     }
     m_cardDrivers = JoinedNames(m_drivers);
     m_driverInUse = m_drivers.front();
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSystemSource, "Driver '%s' comes from the system's modules (p11-kit).",
-                   m_driverInUse.c_str());
+    LOG_MESSAGE(0, 0, kSystemSource, "Driver '%s' comes from the system's modules (p11-kit).",
+                m_driverInUse.c_str());
 
     const uint32_t result = OpenDriverInUse(readerName, SessionPurpose::Final);
     ReadDriverVersion(kSystemSource, result);

@@ -88,24 +88,21 @@ uint32_t CSmartCardManager::ProbeDrivers(const std::string& drivers, const char*
     uint32_t result = 0;
     ModuleHandle previous = nullptr;
     for (const std::string& name : names) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, source, "Try loading '%s' module...", name.c_str());
+        LOG_MESSAGE(0, 0, source, "Try loading '%s' module...", name.c_str());
         ReleaseModule(previous);
         previous = LoadDriver(name);
         if (previous != nullptr) {
             if (m_statusList != nullptr) {
                 AddStatusLine(m_statusList, FormatErrorStatus(0, name.c_str(), 322));
             }
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, source, "'%s' module successfully loaded.", name.c_str());
+            LOG_MESSAGE(0, 0, source, "'%s' module successfully loaded.", name.c_str());
             if (keep) {
                 m_drivers.push_back(name);
             }
         } else {
             uint32_t error = ModuleLastError();
-            if (g_logLevel >= 1)
-                LogMessage(static_cast<int32_t>(error), 1, source, "Error loading '%s' library !",
-                           name.c_str());
+            LOG_MESSAGE(static_cast<int32_t>(error), 1, source, "Error loading '%s' library !",
+                        name.c_str());
             if (m_statusList != nullptr) {
                 AddStatusLine(m_statusList, FormatErrorStatus(error, name.c_str(), 311));
             }
@@ -129,9 +126,8 @@ ModuleHandle CSmartCardManager::LoadDriver(const std::string& name) {
 }
 
 ModuleHandle CSmartCardManager::UpdateFileInfo() {
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, "CSmartCardManager::UpdateFileInfo", "Verifying module '%s'.",
-                   m_driverInUse.c_str());
+    LOG_MESSAGE(0, 0, "CSmartCardManager::UpdateFileInfo", "Verifying module '%s'.",
+                m_driverInUse.c_str());
     ModuleHandle module = LoadDriver(m_driverInUse);
     if (module != nullptr) {
         std::string path = ModuleFilePath(module);
@@ -143,9 +139,8 @@ ModuleHandle CSmartCardManager::UpdateFileInfo() {
 }
 
 uint32_t CSmartCardManager::ReportNoFunctionList(const std::string& name, uint32_t loaderError) {
-    if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(loaderError), 1, "CSmartCardManager::GetFunctionList",
-                   "Unable to find C_GetFunctionList function.");
+    LOG_MESSAGE(static_cast<int32_t>(loaderError), 1, "CSmartCardManager::GetFunctionList",
+                "Unable to find C_GetFunctionList function.");
     if (m_statusList != nullptr) {
         AddStatusLine(m_statusList,
                       FormatErrorStatus(loaderError, name.c_str(), kNoEntryPointTemplate));
@@ -221,9 +216,8 @@ void CSmartCardManager::ReadDriverVersion(const char* source, uint32_t code) {
         case VersionResult::None:
             break;
         case VersionResult::NotLoaded:
-            if (g_logLevel >= 1)
-                LogMessage(static_cast<int32_t>(code), 0, source, "GetFileVersionInfo error: 0x%X.",
-                           ModuleLastError());
+            LOG_MESSAGE(static_cast<int32_t>(code), 0, source, "GetFileVersionInfo error: 0x%X.",
+                        ModuleLastError());
             break;
     }
 }

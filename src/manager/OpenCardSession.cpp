@@ -111,11 +111,9 @@ uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
                 named.emplace_back(slot, description);
                 break;
             case SlotOwner::OtherReader:
-                if (g_logLevel >= 1)
-                    LogMessage(0, 0, source,
-                               "Slot %lu ('%s') belongs to another reader: not taken for '%s'.",
-                               static_cast<unsigned long>(slot), description.c_str(),
-                               readerName.c_str());
+                LOG_MESSAGE(
+                    0, 0, source, "Slot %lu ('%s') belongs to another reader: not taken for '%s'.",
+                    static_cast<unsigned long>(slot), description.c_str(), readerName.c_str());
                 break;
             case SlotOwner::NoReader:
                 unnamed.emplace_back(slot, description);
@@ -135,9 +133,7 @@ uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
     // No token at all for this reader is a failure: reporting success would call the driver
     // working.
     if (unnamed.empty()) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(CKR_TOKEN_NOT_PRESENT), 0, source,
-                       "No token available.");
+        LOG_MESSAGE(static_cast<int32_t>(CKR_TOKEN_NOT_PRESENT), 0, source, "No token available.");
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatStatus(static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT),
                                                      driverName.c_str(), "C_GetSlotList", 320));
@@ -170,9 +166,8 @@ CK_SLOT_ID CSmartCardManager::ChooseUnnamedSlot(
 CK_SLOT_ID CSmartCardManager::TakeSlot(CK_SLOT_ID slot, const std::string& description,
                                        const std::string& readerName, const char* why,
                                        const char* source) {
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, source, "Slot %lu ('%s') taken for reader '%s': %s.",
-                   static_cast<unsigned long>(slot), description.c_str(), readerName.c_str(), why);
+    LOG_MESSAGE(0, 0, source, "Slot %lu ('%s') taken for reader '%s': %s.",
+                static_cast<unsigned long>(slot), description.c_str(), readerName.c_str(), why);
     return slot;
 }
 
@@ -220,10 +215,9 @@ void CSmartCardManager::ReadOtherSlotsCertificates(CK_FUNCTION_LIST* functionLis
             MODULE_CALL(functionList, C_OpenSession, slots[i], CKF_SERIAL_SESSION,
                         static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
         if (rv != CKR_OK) {
-            if (g_logLevel >= 1)
-                LogMessage(static_cast<int32_t>(ResultCode(rv, "C_OpenSession", kSource)), 0,
-                           kSource, "The certificates of slot %lu could not be read: 0x%lX.",
-                           static_cast<unsigned long>(slots[i]), static_cast<unsigned long>(rv));
+            LOG_MESSAGE(static_cast<int32_t>(ResultCode(rv, "C_OpenSession", kSource)), 0, kSource,
+                        "The certificates of slot %lu could not be read: 0x%lX.",
+                        static_cast<unsigned long>(slots[i]), static_cast<unsigned long>(rv));
             continue;
         }
         AppendCertificates(

@@ -15,18 +15,16 @@ uint32_t ResultCode(CK_RV rv, const char* function, const char* source) {
         return static_cast<uint32_t>(rv);
     }
     constexpr auto kCode = static_cast<uint32_t>(CKR_GENERAL_ERROR);
-    if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(kCode), 0, source,
-                   "%s returned 0x%lX, which is no 32-bit result: reported as 0x%X.", function,
-                   static_cast<unsigned long>(rv), kCode);
+    LOG_MESSAGE(static_cast<int32_t>(kCode), 0, source,
+                "%s returned 0x%lX, which is no 32-bit result: reported as 0x%X.", function,
+                static_cast<unsigned long>(rv), kCode);
     return kCode;
 }
 
 uint32_t ReportCallFailure(IMessageList* list, const char* source, const std::string& driverName,
                            const char* function, CK_RV rv) {
     const uint32_t code = ResultCode(rv, function, source);
-    if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(code), 0, source, "%s error: 0x%X.", function, code);
+    LOG_MESSAGE(static_cast<int32_t>(code), 0, source, "%s error: 0x%X.", function, code);
     if (list != nullptr) {
         AddStatusLine(list, FormatStatus(code, driverName.c_str(), function, 320));
     }

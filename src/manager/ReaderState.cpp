@@ -20,8 +20,7 @@ uint32_t CSmartCardManager::CheckReaderIndex(int readerIndex, const char* source
     } else {
         return 0;
     }
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, source, "%s", message);
+    LOG_MESSAGE(0, 0, source, "%s", message);
     if (m_statusList != nullptr) {
         AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 313));
     }
@@ -31,8 +30,7 @@ uint32_t CSmartCardManager::CheckReaderIndex(int readerIndex, const char* source
 uint32_t CSmartCardManager::ReadReaderState(std::size_t index, const char* source,
                                             SCARDCONTEXT* context, SCARD_READERSTATE* state) {
     auto fail = [&](uint32_t result, const char* message) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(result), 1, source, "%s", message);
+        LOG_MESSAGE(static_cast<int32_t>(result), 1, source, "%s", message);
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, 319));
         }
@@ -51,8 +49,7 @@ uint32_t CSmartCardManager::ReadReaderState(std::size_t index, const char* sourc
         return fail(result, "SCardGetStatusChange error.");
     }
     *state = states[index];
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, source, "'%s' reader state: 0x%X", m_readers[index].szReader,
-                   static_cast<unsigned int>(state->dwEventState));
+    LOG_MESSAGE(0, 0, source, "'%s' reader state: 0x%X", m_readers[index].szReader,
+                static_cast<unsigned int>(state->dwEventState));
     return 0;
 }

@@ -178,10 +178,9 @@ ReaderWatcher::~ReaderWatcher() {
         m_thread.join();
         return;
     }
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource,
-                   "The PC/SC service does not answer: the reader watcher is left to end by "
-                   "itself.");
+    LOG_MESSAGE(0, 0, kSource,
+                "The PC/SC service does not answer: the reader watcher is left to end by "
+                "itself.");
     canceller.detach();
     m_thread.detach();
 }
@@ -250,8 +249,7 @@ void ReaderWatch::RunWithService() {
             failure = context.result();
             if (failure == 0) {
                 if (outage) {
-                    if (g_logLevel >= 1)
-                        LogMessage(0, 0, kSource, "PC/SC service back.");
+                    LOG_MESSAGE(0, 0, kSource, "PC/SC service back.");
                     outage = false;
                     Report();
                 }
@@ -266,8 +264,8 @@ void ReaderWatch::RunWithService() {
                 text = "PC/SC service lost: watching again once it is back.";
             }
         }
-        if (!outage && g_logLevel >= 1) {
-            LogMessage(static_cast<int32_t>(failure), 1, kSource, "%s", text);
+        if (!outage) {
+            LOG_MESSAGE(static_cast<int32_t>(failure), 1, kSource, "%s", text);
         }
         outage = true;
         if (PauseUnlessStopped()) {
@@ -327,14 +325,13 @@ bool ReaderWatch::TakeReaderList(const std::vector<std::string>& names) {
         if (known != m_readers.end()) {
             readers.push_back(*known);
         } else {
-            if (g_logLevel >= 1)
-                LogMessage(0, 0, kSource, "Reader '%s' appeared.", name.c_str());
+            LOG_MESSAGE(0, 0, kSource, "Reader '%s' appeared.", name.c_str());
             readers.push_back({name, SCARD_STATE_UNAWARE});
         }
     }
     for (const WatchedReader& reader : m_readers) {
-        if (std::find(names.begin(), names.end(), reader.name) == names.end() && g_logLevel >= 1) {
-            LogMessage(0, 0, kSource, "Reader '%s' went away.", reader.name.c_str());
+        if (std::find(names.begin(), names.end(), reader.name) == names.end()) {
+            LOG_MESSAGE(0, 0, kSource, "Reader '%s' went away.", reader.name.c_str());
         }
     }
     m_readers = std::move(readers);
@@ -352,11 +349,10 @@ bool ReaderWatch::TakeStates(const std::vector<SCARD_READERSTATE>& states) {
             (before & kCardBits) == (now & kCardBits)) {
             continue;
         }
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource,
-                       (now & SCARD_STATE_PRESENT) != 0 ? "Card inserted into '%s'."
-                                                        : "Card removed from '%s'.",
-                       m_readers[i].name.c_str());
+        LOG_MESSAGE(0, 0, kSource,
+                    (now & SCARD_STATE_PRESENT) != 0 ? "Card inserted into '%s'."
+                                                     : "Card removed from '%s'.",
+                    m_readers[i].name.c_str());
         cardChanged = true;
     }
     m_pnpState = states.back().dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);

@@ -52,8 +52,7 @@ __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...
 
 // A text the program composed itself: logged as it stands, never used as a format.
 void LogVerbatim(uint32_t code, const std::string& text) {
-    if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(code), 0, kSource, "%s", text.c_str());
+    LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource, "%s", text.c_str());
 }
 
 // A line for the user: logged and added to the message list.
@@ -254,16 +253,15 @@ uint32_t SigningRun::OpenSession(bool checkedToken) {
     }
     const std::string serial = TokenSerialField(token);
     if (checkedToken && serial != m_manager.m_checkedCard.serialNumber) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(kCardChanged), 0, kSource,
-                       "The token in reader '%s' has serial number '%s', the checked one had "
-                       "'%s': no PIN is presented.",
-                       m_manager.m_readerName.c_str(),
-                       KeyLabelText(token.serialNumber, serial.size()).c_str(),
-                       KeyLabelText(reinterpret_cast<const unsigned char*>(
-                                        m_manager.m_checkedCard.serialNumber.data()),
-                                    m_manager.m_checkedCard.serialNumber.size())
-                           .c_str());
+        LOG_MESSAGE(
+            static_cast<int32_t>(kCardChanged), 0, kSource,
+            "The token in reader '%s' has serial number '%s', the checked one had "
+            "'%s': no PIN is presented.",
+            m_manager.m_readerName.c_str(), KeyLabelText(token.serialNumber, serial.size()).c_str(),
+            KeyLabelText(
+                reinterpret_cast<const unsigned char*>(m_manager.m_checkedCard.serialNumber.data()),
+                m_manager.m_checkedCard.serialNumber.size())
+                .c_str());
         return kCardChanged;
     }
     if (checkedToken) {
@@ -297,15 +295,13 @@ uint32_t SigningRun::LogIn() {
     bool presented = false;
     if ((tokenFlags & CKF_USER_PIN_LOCKED) != 0) {
         code = CKR_PIN_LOCKED;
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, kSource,
-                       "The token reports its user PIN locked: no login is tried.");
+        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
+                    "The token reports its user PIN locked: no login is tried.");
     } else if (m_pin.size() > kPinBufferSize) {
         code = CKR_PIN_LEN_RANGE;
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, kSource,
-                       "PIN longer than %u bytes: refused before C_Login.",
-                       static_cast<unsigned int>(kPinBufferSize));
+        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
+                    "PIN longer than %u bytes: refused before C_Login.",
+                    static_cast<unsigned int>(kPinBufferSize));
     } else {
         const std::string warning = PinWarningText(tokenFlags);
         if (!warning.empty()) {
@@ -333,10 +329,9 @@ void SigningRun::ReportRefusedPin(uint32_t code, CK_FLAGS flagsBefore) {
     const bool read = MODULE_CALL(m_p11, C_GetTokenInfo, m_slot, &now) == CKR_OK;
     const CK_FLAGS flagsAfter = read ? now.flags : flagsBefore;
     const bool moved = (flagsAfter & kPinFlags) != (flagsBefore & kPinFlags);
-    if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(code), 0, kSource,
-                   "After the refused login the token's flags are 0x%lX (0x%lX before).",
-                   static_cast<unsigned long>(flagsAfter), static_cast<unsigned long>(flagsBefore));
+    LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
+                "After the refused login the token's flags are 0x%lX (0x%lX before).",
+                static_cast<unsigned long>(flagsAfter), static_cast<unsigned long>(flagsBefore));
     // Modules answer a wrong PIN with other codes too: what the card did decides.
     if (code == CKR_PIN_INCORRECT || code == CKR_USER_NOT_LOGGED_IN ||
         (code == CKR_GENERAL_ERROR && moved)) {
@@ -371,9 +366,8 @@ uint32_t SigningRun::FindKeys(std::vector<CK_OBJECT_HANDLE>* keys) {
     }
     // A module may count more than it had room to write: only the array is read.
     if (found > kMaxKeys) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource, "C_FindObjects reported %lu keys for %lu places.",
-                       static_cast<unsigned long>(found), static_cast<unsigned long>(kMaxKeys));
+        LOG_MESSAGE(0, 0, kSource, "C_FindObjects reported %lu keys for %lu places.",
+                    static_cast<unsigned long>(found), static_cast<unsigned long>(kMaxKeys));
         found = kMaxKeys;
     }
     keys->resize(found);
@@ -473,12 +467,12 @@ SignAttempt SigningRun::Attempt(const PrivateKey& key, CK_MECHANISM_TYPE mechani
 void SigningRun::LogSessionInformation(uint32_t code) {
     CK_SESSION_INFO info;
     std::memset(&info, 0, sizeof info);
-    if (MODULE_CALL(m_p11, C_GetSessionInfo, m_session, &info) == CKR_OK && g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(code), 0, kSource,
-                   "Current session information :\n  state = 0x%X \n  flags = 0x%X "
-                   "\n  deviceError = 0x%X \n",
-                   static_cast<unsigned int>(info.state), static_cast<unsigned int>(info.flags),
-                   static_cast<unsigned int>(info.ulDeviceError));
+    if (MODULE_CALL(m_p11, C_GetSessionInfo, m_session, &info) == CKR_OK)
+        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
+                    "Current session information :\n  state = 0x%X \n  flags = 0x%X "
+                    "\n  deviceError = 0x%X \n",
+                    static_cast<unsigned int>(info.state), static_cast<unsigned int>(info.flags),
+                    static_cast<unsigned int>(info.ulDeviceError));
 }
 
 KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mechanism) {
@@ -488,10 +482,9 @@ KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mech
         if (code == kNotForSigning) {
             return {KeyVerdict::NotForSigning, code};
         }
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, kSource,
-                       "La credenziale '%s' ha generato l'errore C_SignInit 0x%X.", key.id.c_str(),
-                       code);
+        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
+                    "La credenziale '%s' ha generato l'errore C_SignInit 0x%X.", key.id.c_str(),
+                    code);
         if (m_manager.m_statusList != nullptr) {
             AddStatusLine(m_manager.m_statusList,
                           FormatStatus(code, key.id.c_str(), "C_SignInit", 324));
@@ -501,10 +494,9 @@ KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mech
     if (attempt.code == CKR_OK) {
         return {KeyVerdict::Signed, 0};
     }
-    if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(attempt.code), 0, kSource,
-                   "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
-                   StepFunction(attempt.step), attempt.code);
+    LOG_MESSAGE(static_cast<int32_t>(attempt.code), 0, kSource,
+                "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
+                StepFunction(attempt.step), attempt.code);
     // Some cards fail the first signature after power-up: one more, from the start.
     if (attempt.step == SignStep::Sign && attempt.code == CKR_FUNCTION_FAILED) {
         attempt = Attempt(key, mechanism);
@@ -530,19 +522,17 @@ KeyOutcome SigningRun::TryKey(const PrivateKey& key) {
     CK_MECHANISM_TYPE mechanism = CKM_RSA_PKCS;
     if (!SigningMechanism(key.type, &mechanism)) {
         const auto code = static_cast<uint32_t>(CKR_KEY_TYPE_INCONSISTENT);
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, kSource,
-                       "Key '%s' is of type 0x%lX, which the test cannot sign with.",
-                       key.id.c_str(), static_cast<unsigned long>(key.type));
+        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
+                    "Key '%s' is of type 0x%lX, which the test cannot sign with.", key.id.c_str(),
+                    static_cast<unsigned long>(key.type));
         return {KeyVerdict::Failed, code};
     }
     if (key.alwaysAuthenticate && m_contextLoginFailure != CKR_OK) {
         const uint32_t code = m_contextLoginFailure;
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, kSource,
-                       "Key '%s' needs its own login, which the token refused already: no PIN "
-                       "is presented again.",
-                       key.id.c_str());
+        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
+                    "Key '%s' needs its own login, which the token refused already: no PIN "
+                    "is presented again.",
+                    key.id.c_str());
         return {KeyVerdict::Failed, code};
     }
     const KeyOutcome outcome = SignWithKey(key, mechanism);
@@ -553,35 +543,32 @@ KeyOutcome SigningRun::TryKey(const PrivateKey& key) {
 KeyOutcome SigningRun::CheckSignature(const PrivateKey& key, CK_MECHANISM_TYPE mechanism) {
     const PublicHalf half = FindPublicHalf(m_p11, m_session, key.idBytes);
     if (!half.key) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource,
-                       half.source == PublicHalfSource::None
-                           ? "The signature of key '%s' could not be verified: the token holds "
-                             "no public key or certificate with its id."
-                           : "The signature of key '%s' could not be verified: its public key "
-                             "or certificate could not be read.",
-                       key.id.c_str());
+        LOG_MESSAGE(0, 0, kSource,
+                    half.source == PublicHalfSource::None
+                        ? "The signature of key '%s' could not be verified: the token holds "
+                          "no public key or certificate with its id."
+                        : "The signature of key '%s' could not be verified: its public key "
+                          "or certificate could not be read.",
+                    key.id.c_str());
         return {KeyVerdict::Signed, 0};
     }
     const SignatureScheme scheme =
         mechanism == CKM_ECDSA ? SignatureScheme::Ecdsa : SignatureScheme::RsaPkcs1;
     if (!KeyServesScheme(half.key, scheme)) {
         // An RSASSA-PSS key, say, beside a PKCS#1 v1.5 signature: nothing can be told.
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource,
-                       "The signature of key '%s' could not be verified: its %s holds a key of "
-                       "a kind the mechanism does not use.",
-                       key.id.c_str(),
-                       half.source == PublicHalfSource::Certificate ? "certificate" : "public key");
+        LOG_MESSAGE(0, 0, kSource,
+                    "The signature of key '%s' could not be verified: its %s holds a key of "
+                    "a kind the mechanism does not use.",
+                    key.id.c_str(),
+                    half.source == PublicHalfSource::Certificate ? "certificate" : "public key");
         return {KeyVerdict::Signed, 0};
     }
     const auto* value = reinterpret_cast<const unsigned char*>(kTestValue);
     if (SignatureVerifies(half.key, scheme, value, kTestValueSize, m_signature.data(),
                           m_signatureLength)) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource, "The signature of key '%s' verifies with its %s.",
-                       key.id.c_str(),
-                       half.source == PublicHalfSource::Certificate ? "certificate" : "public key");
+        LOG_MESSAGE(0, 0, kSource, "The signature of key '%s' verifies with its %s.",
+                    key.id.c_str(),
+                    half.source == PublicHalfSource::Certificate ? "certificate" : "public key");
         return {KeyVerdict::Signed, 0};
     }
     return {KeyVerdict::BadSignature, kSignatureInvalid};
@@ -648,9 +635,8 @@ bool SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys, Signing
 // the card's tokens is `count`. The test's no-key failure when there is none.
 uint32_t ReportKeyCount(IMessageList* list, const std::string& module, std::size_t count) {
     if (count == 0) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(kNoPrivateKey), 0, kSource,
-                       "C_FindObjectsInit error:0x%X.", kNoPrivateKey);
+        LOG_MESSAGE(static_cast<int32_t>(kNoPrivateKey), 0, kSource,
+                    "C_FindObjectsInit error:0x%X.", kNoPrivateKey);
         if (list != nullptr) {
             AddStatusLine(list,
                           FormatStatus(kNoPrivateKey, module.c_str(), "C_FindObjectsInit", 320));
@@ -667,9 +653,8 @@ uint32_t ReportKeyCount(IMessageList* list, const std::string& module, std::size
 // keys after it did; otherwise the last key meant for signing decides.
 uint32_t Verdict(const SigningTally& tally) {
     if (!tally.anyForSigning) {
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(kNotForSigning), 0, kSource,
-                       "No key on the token is meant for signing.");
+        LOG_MESSAGE(static_cast<int32_t>(kNotForSigning), 0, kSource,
+                    "No key on the token is meant for signing.");
         return kNotForSigning;
     }
     return tally.anyBadSignature ? kSignatureInvalid : tally.last;
@@ -692,8 +677,7 @@ private:
 uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     WipeOnExit wipePin(pin);
     HeldModulesScope operation(m_heldModules);
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kTestCardSource, "Starting smartcard test ...");
+    LOG_MESSAGE(0, 0, kTestCardSource, "Starting smartcard test ...");
 
     uint32_t result = CheckReaderIndex(readerIndex, kTestCardSource);
     if (result != 0) {
@@ -719,8 +703,7 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     }
 
     if (!present) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kTestCardSource, "No card found.");
+        LOG_MESSAGE(0, 0, kTestCardSource, "No card found.");
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 316));
         }
@@ -733,15 +716,13 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
         return result;
     }
     if (result == 0) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kTestCardSource, "Card tested.");
+        LOG_MESSAGE(0, 0, kTestCardSource, "Card tested.");
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 321));
         }
         return 0;
     }
-    if (g_logLevel >= 1)
-        LogMessage(static_cast<int32_t>(result), 0, kTestCardSource, "Error testing card.");
+    LOG_MESSAGE(static_cast<int32_t>(result), 0, kTestCardSource, "Error testing card.");
     if (m_statusList != nullptr) {
         AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 318));
     }
@@ -777,21 +758,18 @@ uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
                                      const std::string& readerName) {
     WipeOnExit wipePin(pin);
     HeldModulesScope operation(m_heldModules);
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "Try loading '%s' module...", module.c_str());
+    LOG_MESSAGE(0, 0, kSource, "Try loading '%s' module...", module.c_str());
     ModuleHandle handle = LoadDriver(module);
     if (handle == nullptr) {
         uint32_t error = ModuleLastError();
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(error), 1, kSource, "Error loading '%s' library !",
-                       module.c_str());
+        LOG_MESSAGE(static_cast<int32_t>(error), 1, kSource, "Error loading '%s' library !",
+                    module.c_str());
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(error, module.c_str(), 311));
         }
         return error;
     }
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, kSource, "'%s' module successfully loaded.", module.c_str());
+    LOG_MESSAGE(0, 0, kSource, "'%s' module successfully loaded.", module.c_str());
 
     const ModuleLoad load(handle);
     // The reason's own code: a failure must never read as a passed test.

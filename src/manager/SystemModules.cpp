@@ -22,8 +22,7 @@ SystemModuleList RegisteredModules() {
     SystemModuleList list;
     // p11-kit loads every registered module's file, whose own initialisers may hang: the busy
     // window and the log name p11-kit as what is waited for.
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, "RegisteredModules", "Loading the modules registered with p11-kit...");
+    LOG_MESSAGE(0, 0, "RegisteredModules", "Loading the modules registered with p11-kit...");
     CK_FUNCTION_LIST** modules = nullptr;
     {
         StartingModuleScope starting("p11-kit");

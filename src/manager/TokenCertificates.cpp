@@ -98,10 +98,10 @@ std::vector<TokenCertificate> ReadTokenCertificates(CK_FUNCTION_LIST* p11,
                              {CKA_CERTIFICATE_TYPE, &x509, sizeof x509}};
     std::vector<CK_OBJECT_HANDLE> objects;
     const CK_RV rv = FindTokenObjects(p11, session, search, 2, kMaxCertificates, &objects);
-    if (rv != CKR_OK && g_logLevel >= 1) {
-        LogMessage(static_cast<int32_t>(rv), 0, source,
-                   "The token's certificates could not be listed: 0x%lX.",
-                   static_cast<unsigned long>(rv));
+    if (rv != CKR_OK) {
+        LOG_MESSAGE(static_cast<int32_t>(rv), 0, source,
+                    "The token's certificates could not be listed: 0x%lX.",
+                    static_cast<unsigned long>(rv));
     }
 
     std::vector<TokenCertificate> certificates;

@@ -58,16 +58,8 @@ TokenDetails CSmartCardManager::GetTokenDetails() const {
 }
 
 void LogTokenDetails(const TokenDetails& details) {
-    if (g_logLevel >= 1) {
-        LogMessage(0, 0, "TokenInfo:Label", "%s", details.label.c_str());
-    }
-    if (g_logLevel >= 1) {
-        LogMessage(0, 0, "TokenInfo:ManufacturerID", "%s", details.manufacturerId.c_str());
-    }
-    if (g_logLevel >= 1) {
-        LogMessage(0, 0, "TokenInfo:Model", "%s", details.model.c_str());
-    }
-    if (g_logLevel >= 1) {
-        LogMessage(0, 0, "TokenInfo:SerialNumber", "%s", details.serialNumber.c_str());
-    }
+    LOG_MESSAGE(0, 0, "TokenInfo:Label", "%s", details.label.c_str());
+    LOG_MESSAGE(0, 0, "TokenInfo:ManufacturerID", "%s", details.manufacturerId.c_str());
+    LOG_MESSAGE(0, 0, "TokenInfo:Model", "%s", details.model.c_str());
+    LOG_MESSAGE(0, 0, "TokenInfo:SerialNumber", "%s", details.serialNumber.c_str());
 }

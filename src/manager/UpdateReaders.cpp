@@ -26,8 +26,7 @@ uint32_t CSmartCardManager::UpdateReaders() {
     SCARDCONTEXT context = 0;
     uint32_t result = PcscEstablishContext(&context);
     if (result != 0) {
-        if (g_logLevel >= 1)
-            LogMessage(result, 1, kSource, "SCardEstablishContext error.");
+        LOG_MESSAGE(result, 1, kSource, "SCardEstablishContext error.");
         // Without the service no reader can be seen: the user reads why, not "no reader".
         if (result == kNoService && m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kNoServiceText));
@@ -40,8 +39,7 @@ uint32_t CSmartCardManager::UpdateReaders() {
     DWORD length = 0;
     result = PcscListReaders(context, &list, &length);
     if (result != 0) {
-        if (g_logLevel >= 1)
-            LogMessage(result, 1, kSource, "SCardListReaders error.");
+        LOG_MESSAGE(result, 1, kSource, "SCardListReaders error.");
         PcscReleaseContext(context);
         return result;
     }
@@ -60,8 +58,7 @@ uint32_t CSmartCardManager::UpdateReaders() {
         if (nameLength == 0) {
             break;
         }
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource, "Found definition of '%s' reader.", name);
+        LOG_MESSAGE(0, 0, kSource, "Found definition of '%s' reader.", name);
         char* copy = static_cast<char*>(std::malloc(nameLength + 1));
         if (copy == nullptr) {
             break;
@@ -76,8 +73,7 @@ uint32_t CSmartCardManager::UpdateReaders() {
     PcscFreeMemory(context, list);
 
     if (m_readerCount == 0) {
-        if (g_logLevel >= 1)
-            LogMessage(0, 0, kSource, "No readers defined or found.");
+        LOG_MESSAGE(0, 0, kSource, "No readers defined or found.");
         PcscReleaseContext(context);
         return 0;
     }
@@ -91,8 +87,7 @@ uint32_t CSmartCardManager::UpdateReaders() {
             m_readers[i].cbAtr = 0;
             std::memset(m_readers[i].rgbAtr, 0, sizeof m_readers[i].rgbAtr);
         }
-        if (g_logLevel >= 1)
-            LogMessage(result, 1, kSource, "SCardGetStatusChange error.");
+        LOG_MESSAGE(result, 1, kSource, "SCardGetStatusChange error.");
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, kLibraryErrorText));
         }

@@ -26,8 +26,7 @@ void Fail(uint32_t code, const char* reason, const char* source) {
     t_lastReason = reason != nullptr ? reason : "";
     if (!t_lastReason.empty()) {
         // The linker's text may hold '%' (it quotes file names): never a format.
-        if (g_logLevel >= 1)
-            LogMessage(static_cast<int32_t>(code), 0, source, "%s", t_lastReason.c_str());
+        LOG_MESSAGE(static_cast<int32_t>(code), 0, source, "%s", t_lastReason.c_str());
     }
 }
 

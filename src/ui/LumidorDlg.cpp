@@ -150,9 +150,7 @@ void CLumidorDlg::OnRefresh() {
 }
 
 void CLumidorDlg::OnReadersChanged() {
-    if (g_logLevel >= 1)
-        LogMessage(0, 0, "CLumidorDlg::OnReadersChanged",
-                   "Readers or cards changed: listed again.");
+    LOG_MESSAGE(0, 0, "CLumidorDlg::OnReadersChanged", "Readers or cards changed: listed again.");
     OnRefresh();
 }
 
