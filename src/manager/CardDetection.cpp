@@ -7,6 +7,7 @@
 #include "manager/KeyText.h"
 #include "manager/Pcsc.h"
 #include "manager/SmartCardManager.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 
 namespace {
@@ -15,7 +16,6 @@ constexpr const char* kSource = "CSmartCardManager::CheckCardInReader";
 constexpr std::size_t kAttributeSize = 256;
 // The text buffer holds two digits per byte and its terminator: 127 ATR bytes at most.
 constexpr std::size_t kMaxAtrBytes = (256 - 1) / 2;
-constexpr int kSystemAtrListTemplate = 331;
 
 }  // namespace
 
@@ -48,7 +48,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
         PcscReleaseContext(context);
         LOG_MESSAGE(0, 0, kSource, "No card found.");
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 316));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoCard));
         }
         return kNoSmartCard;
     }
@@ -57,7 +57,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     result = PcscConnect(context, readerName, &card);
     if (result != 0) {
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, 314));
+            AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, kStatusConnectError));
         }
         LOG_MESSAGE(result, 1, kSource, "SCardConnect error.");
         PcscReleaseContext(context);
@@ -69,7 +69,8 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     result = PcscGetAtr(card, attribute, &length);
     if (result != 0) {
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, 315));
+            AddStatusLine(m_statusList,
+                          FormatErrorStatus(result, readerName, kStatusAttributeError));
         }
         PcscDisconnect(card);
         LOG_MESSAGE(result, 1, kSource, "CardGetAttrib (SCARD_ATTR_ATR_STRING) error.");
@@ -94,7 +95,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
         LOG_MESSAGE(static_cast<int32_t>(kUnknownCard), 1, kSource, "Card '%s' is not recognized.",
                     m_atr.c_str());
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, m_atr.c_str(), 317));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, m_atr.c_str(), kStatusCardUnknown));
         }
         // The system may know the card where the catalogue does not.
         ReportSystemAtrList();
@@ -130,7 +131,7 @@ void CSmartCardManager::ReportSystemAtrList() {
                         m_atr.c_str(), kSystemAtrListPath, description.c_str());
             if (m_statusList != nullptr) {
                 AddStatusLine(m_statusList,
-                              FormatErrorStatus(0, description.c_str(), kSystemAtrListTemplate));
+                              FormatErrorStatus(0, description.c_str(), kStatusSystemAtrList));
             }
             break;
         }

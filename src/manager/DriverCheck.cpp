@@ -1,5 +1,6 @@
 #include "log/Log.h"
 #include "manager/SmartCardManager.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 
 uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
@@ -8,7 +9,7 @@ uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
     if (driverIndex < 0 || static_cast<std::size_t>(driverIndex) >= m_drivers.size()) {
         LOG_MESSAGE(0, 0, "CSmartCardManager::CheckDriver", "No valid driver index.");
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 311));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusDriverLoadError));
         }
         m_checkedCard.serialNumber.clear();
         return kNoReadersAvailable;

@@ -9,6 +9,7 @@
 #include "manager/Pkcs11Calls.h"
 #include "manager/SlotReader.h"
 #include "manager/SmartCardManager.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 #include "manager/SystemModules.h"
 
@@ -16,7 +17,6 @@ namespace {
 
 constexpr const char* kSource = "CSmartCardManager::FindDriver";
 constexpr const char* kSystemSource = "CSmartCardManager::FindSystemDriver";
-constexpr int kSystemDriverTemplate = 332;
 
 // A filter maps serial-number beginnings to module names: {"serial": {"7420": "lib.so"}}.
 // Anything else chooses nothing.
@@ -110,8 +110,8 @@ void CSmartCardManager::ApplySerialFilter(const std::string& filter) {
         LOG_MESSAGE(0, 0, kSource, "Seriale '%s' abbinato a '%s'.", serialNumber.c_str(),
                     m_filterDriver.c_str());
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList,
-                          FormatStatus(0, m_filterDriver.c_str(), "serial number", 323));
+            AddStatusLine(m_statusList, FormatStatus(0, m_filterDriver.c_str(), "serial number",
+                                                     kStatusFilterMatched));
         }
     }
 }
@@ -223,7 +223,7 @@ uint32_t CSmartCardManager::FindSystemDriver(const std::string& readerName) {
         m_drivers.push_back(module.fileName);
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList,
-                          FormatErrorStatus(0, module.fileName.c_str(), kSystemDriverTemplate));
+                          FormatErrorStatus(0, module.fileName.c_str(), kStatusSystemDriver));
         }
     }
     // What the trials read of other modules' tokens is no card's.

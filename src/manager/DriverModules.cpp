@@ -4,13 +4,11 @@
 #include "log/Log.h"
 #include "manager/Pkcs11Calls.h"
 #include "manager/SmartCardManager.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 #include "platform/ModuleLoader.h"
 
 namespace {
-
-// The status line for a module that lacks the "C_GetFunctionList" entry point.
-constexpr int kNoEntryPointTemplate = 330;
 
 std::vector<std::string> DriverNames(const std::string& drivers) {
     std::vector<std::string> names;
@@ -93,7 +91,7 @@ uint32_t CSmartCardManager::ProbeDrivers(const std::string& drivers, const char*
         previous = LoadDriver(name);
         if (previous != nullptr) {
             if (m_statusList != nullptr) {
-                AddStatusLine(m_statusList, FormatErrorStatus(0, name.c_str(), 322));
+                AddStatusLine(m_statusList, FormatErrorStatus(0, name.c_str(), kStatusDriverFound));
             }
             LOG_MESSAGE(0, 0, source, "'%s' module successfully loaded.", name.c_str());
             if (keep) {
@@ -104,7 +102,8 @@ uint32_t CSmartCardManager::ProbeDrivers(const std::string& drivers, const char*
             LOG_MESSAGE(static_cast<int32_t>(error), 1, source, "Error loading '%s' library !",
                         name.c_str());
             if (m_statusList != nullptr) {
-                AddStatusLine(m_statusList, FormatErrorStatus(error, name.c_str(), 311));
+                AddStatusLine(m_statusList,
+                              FormatErrorStatus(error, name.c_str(), kStatusDriverLoadError));
             }
             result = error;
             if (single) {
@@ -143,7 +142,7 @@ uint32_t CSmartCardManager::ReportNoFunctionList(const std::string& name, uint32
                 "Unable to find C_GetFunctionList function.");
     if (m_statusList != nullptr) {
         AddStatusLine(m_statusList,
-                      FormatErrorStatus(loaderError, name.c_str(), kNoEntryPointTemplate));
+                      FormatErrorStatus(loaderError, name.c_str(), kStatusNoEntryPoint));
     }
     return loaderError;
 }

@@ -10,6 +10,7 @@
 #include "manager/Pkcs11Calls.h"
 #include "manager/SlotReader.h"
 #include "manager/SmartCardManager.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 
 namespace {
@@ -136,7 +137,8 @@ uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
         LOG_MESSAGE(static_cast<int32_t>(CKR_TOKEN_NOT_PRESENT), 0, source, "No token available.");
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList, FormatStatus(static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT),
-                                                     driverName.c_str(), "C_GetSlotList", 320));
+                                                     driverName.c_str(), "C_GetSlotList",
+                                                     kStatusDriverCallError));
         }
         return static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT);
     }

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "log/Log.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 
 ModuleHandle LoadDriverModule(const std::string& name) {
@@ -26,7 +27,8 @@ uint32_t ReportCallFailure(IMessageList* list, const char* source, const std::st
     const uint32_t code = ResultCode(rv, function, source);
     LOG_MESSAGE(static_cast<int32_t>(code), 0, source, "%s error: 0x%X.", function, code);
     if (list != nullptr) {
-        AddStatusLine(list, FormatStatus(code, driverName.c_str(), function, 320));
+        AddStatusLine(list,
+                      FormatStatus(code, driverName.c_str(), function, kStatusDriverCallError));
     }
     return code;
 }

@@ -3,6 +3,7 @@
 #include "log/Log.h"
 #include "manager/Pcsc.h"
 #include "manager/SmartCardManager.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 
 namespace {
@@ -22,7 +23,7 @@ uint32_t CSmartCardManager::CheckReaderIndex(int readerIndex, const char* source
     }
     LOG_MESSAGE(0, 0, source, "%s", message);
     if (m_statusList != nullptr) {
-        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 313));
+        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoReaders));
     }
     return kNoReadersAvailable;
 }
@@ -32,7 +33,8 @@ uint32_t CSmartCardManager::ReadReaderState(std::size_t index, const char* sourc
     auto fail = [&](uint32_t result, const char* message) {
         LOG_MESSAGE(static_cast<int32_t>(result), 1, source, "%s", message);
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, 319));
+            AddStatusLine(m_statusList,
+                          FormatErrorStatus(result, nullptr, kStatusReaderLibraryError));
         }
         return result;
     };

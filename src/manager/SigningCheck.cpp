@@ -18,6 +18,7 @@
 #include "manager/Pkcs11Calls.h"
 #include "manager/PublicHalf.h"
 #include "manager/SmartCardManager.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 #include "manager/TokenCertificates.h"
 #include "manager/TokenDetails.h"
@@ -35,7 +36,6 @@ constexpr CK_ULONG kSignatureSize = 8192;
 constexpr uint32_t kNoPrivateKey = 0x20;
 constexpr auto kNotForSigning = static_cast<uint32_t>(CKR_KEY_FUNCTION_NOT_PERMITTED);
 constexpr auto kSignatureInvalid = static_cast<uint32_t>(CKR_SIGNATURE_INVALID);
-constexpr int kCardChangedTemplate = 333;
 // Signed as it stands: no hash, no DigestInfo, no terminator.
 constexpr char kTestValue[] = "supercalifragilistixespiralidoso";
 constexpr CK_ULONG kTestValueSize = sizeof kTestValue - 1;
@@ -487,7 +487,7 @@ KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mech
                     code);
         if (m_manager.m_statusList != nullptr) {
             AddStatusLine(m_manager.m_statusList,
-                          FormatStatus(code, key.id.c_str(), "C_SignInit", 324));
+                          FormatStatus(code, key.id.c_str(), "C_SignInit", kStatusKeyError));
         }
         return {KeyVerdict::EndsTest, code};
     }
@@ -638,8 +638,8 @@ uint32_t ReportKeyCount(IMessageList* list, const std::string& module, std::size
         LOG_MESSAGE(static_cast<int32_t>(kNoPrivateKey), 0, kSource,
                     "C_FindObjectsInit error:0x%X.", kNoPrivateKey);
         if (list != nullptr) {
-            AddStatusLine(list,
-                          FormatStatus(kNoPrivateKey, module.c_str(), "C_FindObjectsInit", 320));
+            AddStatusLine(list, FormatStatus(kNoPrivateKey, module.c_str(), "C_FindObjectsInit",
+                                             kStatusDriverCallError));
         }
         return kNoPrivateKey;
     }
@@ -705,26 +705,26 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     if (!present) {
         LOG_MESSAGE(0, 0, kTestCardSource, "No card found.");
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 316));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoCard));
         }
         return kNoSmartCard;
     }
     if (result == kCardChanged) {
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kCardChangedTemplate));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusCardChanged));
         }
         return result;
     }
     if (result == 0) {
         LOG_MESSAGE(0, 0, kTestCardSource, "Card tested.");
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 321));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusTestPassed));
         }
         return 0;
     }
     LOG_MESSAGE(static_cast<int32_t>(result), 0, kTestCardSource, "Error testing card.");
     if (m_statusList != nullptr) {
-        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, 318));
+        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusTestFailed));
     }
     return result;
 }
@@ -765,7 +765,8 @@ uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
         LOG_MESSAGE(static_cast<int32_t>(error), 1, kSource, "Error loading '%s' library !",
                     module.c_str());
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(error, module.c_str(), 311));
+            AddStatusLine(m_statusList,
+                          FormatErrorStatus(error, module.c_str(), kStatusDriverLoadError));
         }
         return error;
     }

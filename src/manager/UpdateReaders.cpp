@@ -4,15 +4,13 @@
 #include "log/Log.h"
 #include "manager/Pcsc.h"
 #include "manager/SmartCardManager.h"
+#include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 
 namespace {
 
 constexpr const char* kSource = "CSmartCardManager::UpdateReaders";
 constexpr DWORD kStatusTimeoutMs = 1000;
-constexpr int kLibraryErrorText = 319;
-constexpr int kNoServiceText = 334;
-constexpr int kStartServiceText = 335;
 
 }  // namespace
 
@@ -29,8 +27,8 @@ uint32_t CSmartCardManager::UpdateReaders() {
         LOG_MESSAGE(result, 1, kSource, "SCardEstablishContext error.");
         // Without the service no reader can be seen: the user reads why, not "no reader".
         if (result == kNoService && m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kNoServiceText));
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStartServiceText));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoService));
+            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusStartService));
         }
         return result;
     }
@@ -89,7 +87,8 @@ uint32_t CSmartCardManager::UpdateReaders() {
         }
         LOG_MESSAGE(result, 1, kSource, "SCardGetStatusChange error.");
         if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, kLibraryErrorText));
+            AddStatusLine(m_statusList,
+                          FormatErrorStatus(result, nullptr, kStatusReaderLibraryError));
         }
         return result;
     }

@@ -19,6 +19,7 @@
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
 #include "support/Command.h"
+#include "support/ExpectedTexts.h"
 #include "support/rig/VirtualCard.h"
 
 namespace {
@@ -26,15 +27,8 @@ namespace {
 const char* kOpenSc = "opensc-pkcs11.so";
 const std::string kRightPin = "123456";
 const std::string kWrongPin = "654321";
-const std::string kPassed = "Smart card testata con successo";
-const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
-const std::string kFinalTry =
-    "Attenzione: resta un solo tentativo per il PIN, poi la carta si blocca";
 // OpenSC's answer to the card's "PIN wrong" (69 82).
 const std::string kWrongPinLine = "C_Login error 0x101";
-// What the test says beside it: the card's own counter went down.
-const std::string kRefused =
-    "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta";
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),

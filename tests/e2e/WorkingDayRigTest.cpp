@@ -15,6 +15,7 @@
 #include "e2e/E2eSupport.h"
 #include "manager/TokenDetails.h"
 #include "support/Command.h"
+#include "support/ExpectedTexts.h"
 #include "support/OpenDescriptors.h"
 #include "support/rig/VirtualCard.h"
 
@@ -22,8 +23,6 @@ namespace {
 
 const char* kOpenSc = "opensc-pkcs11.so";
 const std::string kWrongPin = "654321";
-const std::string kCardChangedLine =
-    "La carta nel lettore e' cambiata dopo la verifica: ripetere la verifica prima del test";
 
 class WorkingDayTest : public ManagerTest {
 protected:

@@ -10,19 +10,12 @@
 
 #include "SigningFixture.h"
 #include "manager/TokenDetails.h"
+#include "support/ExpectedTexts.h"
 
 namespace {
 
 const std::string kDriverFailure =
     "Errore durante l'utilizzo del driver (./mod.so) sulla funzione ";
-const std::string kFinalTry =
-    "Attenzione: resta un solo tentativo per il PIN, poi la carta si blocca";
-const std::string kCountLow =
-    "Attenzione: il PIN e' gia' stato digitato in modo errato, restano pochi tentativi";
-const std::string kLocked =
-    "Attenzione: il PIN e' bloccato, il test non potra' accedere alla carta";
-const std::string kRefused =
-    "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta";
 // The test module's default token flags, and the three PIN states.
 constexpr unsigned long kFlags =
     CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED;
@@ -583,9 +576,6 @@ TEST_F(SigningTest, WithoutAMessageListOnlyTheLogReports) {
     EXPECT_EQ(RecordsWithText(records, "(la carta non e' attiva)").size(), 1u);
     EXPECT_EQ(RecordsWithText(records, "Error testing card.").size(), 1u);
 }
-
-const std::string kCardChangedLine =
-    "La carta nel lettore e' cambiata dopo la verifica: ripetere la verifica prima del test";
 
 struct ChangedCardCase {
     const char* what;

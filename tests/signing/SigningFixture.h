@@ -10,12 +10,11 @@
 
 #include "e2e/E2eSupport.h"
 #include "modules/ModuleTestSupport.h"
+#include "support/ExpectedTexts.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"
 
 inline const std::string kPin = "735911";
-inline const std::string kPassed = "Smart card testata con successo";
-inline const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
 
 // One reader with a card, the test module as the driver in use.
 class SigningTest : public ManagerTest {

@@ -15,6 +15,7 @@
 #include "modules/ModuleTestSupport.h"
 #include "support/Command.h"
 #include "support/CountOccurrences.h"
+#include "support/ExpectedTexts.h"
 #include "support/SoftHsm.h"
 #include "support/TestCertificates.h"
 #include "support/rig/VirtualCard.h"
@@ -23,13 +24,6 @@
 namespace {
 
 const char* kAtr = "3B 02 14 50";
-const std::string kPassed = "Smart card testata con successo";
-const std::string kFailed = "Errore durante l'esecuzione del test della smart card";
-const std::string kRefused =
-    "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta";
-// SoftHSM counts the wrong PIN in its flags.
-const std::string kCountLow =
-    "Attenzione: il PIN e' gia' stato digitato in modo errato, restano pochi tentativi";
 
 // The card check that a signing test follows, with a catalogue that names `drivers` for the
 // rig's ATR-only card; its status lines are left out.

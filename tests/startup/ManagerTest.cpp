@@ -1,6 +1,9 @@
 #include "manager/SmartCardManager.h"
 
 #include <gtest/gtest.h>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -37,15 +40,21 @@ TEST(ManagerStartupTest, ConstructionStartsTheLogAndLeavesEveryFieldEmpty) {
     EXPECT_EQ(g_logContext, nullptr);
 }
 
+// Only the leak checker can see memory that nothing points to: the sanitizer build asks it.
 TEST(ManagerStartupTest, DestructionReleasesTheNamesOfAllTenEntries) {
+#ifndef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the leak check of the sanitizer build tells";
+#else
     TempDir dir;
     auto* manager = new CSmartCardManager;
-    // Names in every entry, also beyond the count: the sanitizer build reports any leak.
+    // Names in every entry, also beyond the count.
     for (SCARD_READERSTATE& reader : manager->m_readers) {
         reader.szReader = strdup("Virtual PCD 00 00");
     }
     manager->m_readerCount = 2;
     delete manager;
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
 }
 
 }  // namespace

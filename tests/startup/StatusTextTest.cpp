@@ -6,6 +6,7 @@
 #include <string>
 
 #include "manager/MessageList.h"
+#include "manager/StatusTemplates.h"
 
 namespace {
 
@@ -74,6 +75,18 @@ TEST(StatusTextTest, MissingTemplateGivesEmptyText) {
 
 TEST(StatusTextTest, StringTableHoldsTheAboutEntry) {
     EXPECT_EQ(LoadTableString(101), "&Informazioni su Lumidor...");
+}
+
+// Every named template is in the string table.
+TEST(StatusTextTest, EveryNamedTemplateHasItsText) {
+    for (int id :
+         {kStatusDriverLoadError, kStatusNoReaders, kStatusConnectError, kStatusAttributeError,
+          kStatusNoCard, kStatusCardUnknown, kStatusTestFailed, kStatusReaderLibraryError,
+          kStatusDriverCallError, kStatusTestPassed, kStatusDriverFound, kStatusFilterMatched,
+          kStatusKeyError, kStatusNoEntryPoint, kStatusSystemAtrList, kStatusSystemDriver,
+          kStatusCardChanged, kStatusNoService, kStatusStartService}) {
+        EXPECT_FALSE(LoadTableString(id).empty()) << id;
+    }
 }
 
 TEST(StatusTextTest, AddStatusLineAppendsInOrderAndIgnoresNoList) {
