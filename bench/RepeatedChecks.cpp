@@ -11,43 +11,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "manager/SmartCardManager.h"
-
-namespace {
-
-struct Descriptors {
-    int all = 0;
-    int sockets = 0;
-};
-
-Descriptors CountDescriptors() {
-    Descriptors count;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-        const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
-        if (!error) {
-            ++count.all;
-            count.sockets += target.string().rfind("socket:", 0) == 0 ? 1 : 0;
-        }
-    }
-    return count;
-}
-
-int ReaderPosition(const CSmartCardManager& manager, const std::string& name) {
-    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
-        if (name == manager.m_readers[i].szReader) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
-}  // namespace
+#include "support/OpenDescriptors.h"
 
 int main(int argc, char** argv) {
     if (argc != 3 && argc != 4) {
@@ -57,7 +25,7 @@ int main(int argc, char** argv) {
     const int count = std::atoi(argv[2]);
     CSmartCardManager manager;
     manager.UpdateReaders();
-    const int reader = ReaderPosition(manager, argv[1]);
+    const int reader = manager.ReaderPosition(argv[1]);
     if (reader < 0 || count < 1) {
         std::fprintf(stderr, "no reader '%s', or no count\n", argv[1]);
         return 2;
@@ -66,7 +34,7 @@ int main(int argc, char** argv) {
     int succeeded = 0;
     uint32_t firstFailure = 0;
     int firstFailureAt = 0;
-    Descriptors afterFirst;
+    OpenDescriptors afterFirst;
     for (int i = 1; i <= count; ++i) {
         const auto start = std::chrono::steady_clock::now();
         const uint32_t result = manager.CheckCardInReader(reader);
@@ -79,10 +47,10 @@ int main(int argc, char** argv) {
             firstFailureAt = i;
         }
         if (i == 1) {
-            afterFirst = CountDescriptors();
+            afterFirst = CountOpenDescriptors();
         }
     }
-    const Descriptors afterLast = CountDescriptors();
+    const OpenDescriptors afterLast = CountOpenDescriptors();
     std::sort(milliseconds.begin(), milliseconds.end());
     std::printf("checks %d, succeeded %d", count, succeeded);
     if (firstFailureAt != 0) {

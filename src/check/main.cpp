@@ -48,16 +48,6 @@ int FirstReaderWithCard(const CSmartCardManager& manager) {
     return manager.m_readerCount > 0 ? 0 : -1;
 }
 
-// The position of the reader named exactly `name`, or -1.
-int ReaderNamed(const CSmartCardManager& manager, const std::string& name) {
-    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
-        if (name == manager.m_readers[i].szReader) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 // The signing test after a successful check: the PIN line, then the test. Its status lines
 // and result go into `report`; a usage error (no PIN, empty PIN) is returned as such.
 std::optional<int> RunSigningTest(CSmartCardManager& manager, MemoryMessageList& messages,
@@ -95,7 +85,7 @@ int Run(const CheckOptions& options) {
 
     int readerIndex = options.readerIndex;
     if (!options.readerName.empty()) {
-        readerIndex = ReaderNamed(manager, options.readerName);
+        readerIndex = manager.ReaderPosition(options.readerName);
         if (readerIndex < 0) {
             PrintError("nessun lettore di nome '" + options.readerName + "'");
         }

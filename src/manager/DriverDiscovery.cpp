@@ -7,7 +7,6 @@
 
 #include "log/Log.h"
 #include "manager/Pkcs11Calls.h"
-#include "manager/SlotReader.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
@@ -184,18 +183,16 @@ bool CSmartCardManager::SystemModuleServes(const std::string& fileName,
     }
     bool serves = false;
     CK_FUNCTION_LIST* functionList = GetFunctionList(module, fileName);
+    CardSlots slots;
     if (functionList != nullptr &&
-        ChooseTokenSlot(functionList, fileName, readerName, kSystemSource) == 0) {
+        ChooseCardSlots(functionList, fileName, readerName, kSystemSource, &slots) == 0) {
         // Software tokens and trust stores have tokens too, but in slots of their own names.
-        CK_SLOT_INFO info;
-        std::memset(&info, 0, sizeof info);
-        serves = MODULE_CALL(functionList, C_GetSlotInfo, m_slotId, &info) == CKR_OK &&
-                 SlotOwnerOf(SlotDescriptionText(info), readerName, ListedReaderNames()) ==
-                     SlotOwner::Reader;
+        serves = slots.namedAfterReader;
         LOG_MESSAGE(0, 0, kSystemSource,
                     serves ? "Slot %lu of module '%s' is reader '%s'."
                            : "Slot %lu of module '%s' is not reader '%s': not taken.",
-                    static_cast<unsigned long>(m_slotId), fileName.c_str(), readerName.c_str());
+                    static_cast<unsigned long>(slots.ids.front()), fileName.c_str(),
+                    readerName.c_str());
     }
     ReleaseModule(module);
     return serves;

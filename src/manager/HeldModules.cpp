@@ -22,6 +22,13 @@ void Finalize(const std::string& name, CK_FUNCTION_LIST* list) {
     }
 }
 
+// The held load of `name` in `held`, or its end.
+template <typename List>
+auto FindByName(List& held, const std::string& name) {
+    return std::find_if(held.begin(), held.end(),
+                        [&](const auto& each) { return each.name == name; });
+}
+
 }  // namespace
 
 void HeldModules::End() {
@@ -42,14 +49,12 @@ void HeldModules::Hold(const std::string& name) {
 }
 
 ModuleHandle HeldModules::Find(const std::string& name) const {
-    const auto held = std::find_if(m_held.begin(), m_held.end(),
-                                   [&](const Held& each) { return each.name == name; });
+    const auto held = FindByName(m_held, name);
     return held != m_held.end() ? held->module : nullptr;
 }
 
 void HeldModules::Started(const std::string& name, CK_FUNCTION_LIST* list) {
-    const auto held = std::find_if(m_held.begin(), m_held.end(),
-                                   [&](const Held& each) { return each.name == name; });
+    const auto held = FindByName(m_held, name);
     if (held != m_held.end()) {
         held->startedList = list;
     }

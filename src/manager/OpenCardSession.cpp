@@ -76,10 +76,10 @@ std::vector<std::string> CSmartCardManager::ListedReaderNames() const {
 uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
                                             const std::string& driverName,
                                             const std::string& readerName, const char* source) {
-    std::vector<CK_SLOT_ID> slots;
+    CardSlots slots;
     const uint32_t result = ChooseCardSlots(functionList, driverName, readerName, source, &slots);
     if (result == 0) {
-        m_slotId = slots.front();
+        m_slotId = slots.ids.front();
     }
     return result;
 }
@@ -87,7 +87,7 @@ uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
 uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
                                             const std::string& driverName,
                                             const std::string& readerName, const char* source,
-                                            std::vector<CK_SLOT_ID>* chosen) {
+                                            CardSlots* chosen) {
     std::vector<CK_SLOT_ID> slots;
     uint32_t result = ListTokenSlots(functionList, driverName, source, &slots);
     if (result != 0) {
@@ -122,13 +122,14 @@ uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
         }
     }
 
-    chosen->clear();
+    chosen->ids.clear();
     // A card may show several tokens (one per PIN, say), each in a slot named after its reader.
     for (const auto& [slot, description] : named) {
-        TakeSlot(slot, description, readerName, "its description names the reader", source);
-        chosen->push_back(slot);
+        chosen->ids.push_back(
+            TakeSlot(slot, description, readerName, "its description names the reader", source));
     }
-    if (!chosen->empty()) {
+    chosen->namedAfterReader = !named.empty();
+    if (!named.empty()) {
         return 0;
     }
     // No token at all for this reader is a failure: reporting success would call the driver
@@ -142,7 +143,7 @@ uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
         }
         return static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT);
     }
-    chosen->push_back(ChooseUnnamedSlot(unnamed, readerName, source));
+    chosen->ids.push_back(ChooseUnnamedSlot(unnamed, readerName, source));
     return 0;
 }
 
@@ -179,12 +180,12 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
         return ReportCallFailure(m_statusList, kSource, driverName, function, rv);
     };
 
-    std::vector<CK_SLOT_ID> slots;
+    CardSlots slots;
     const uint32_t chosen = ChooseCardSlots(functionList, driverName, readerName, kSource, &slots);
     if (chosen != 0) {
         return chosen;
     }
-    m_slotId = slots.front();
+    m_slotId = slots.ids.front();
 
     CK_RV rv = MODULE_CALL(functionList, C_GetTokenInfo, m_slotId, &m_tokenInfo);
     if (rv != CKR_OK) {
@@ -202,7 +203,7 @@ uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std:
     }
     MODULE_CALL(functionList, C_CloseSession, session);
     if (purpose == SessionPurpose::Final) {
-        ReadOtherSlotsCertificates(functionList, slots);
+        ReadOtherSlotsCertificates(functionList, slots.ids);
     }
     return 0;
 }

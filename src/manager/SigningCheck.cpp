@@ -780,8 +780,9 @@ uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
         return failure != 0 ? failure : static_cast<uint32_t>(CKR_GENERAL_ERROR);
     }
 
-    std::vector<CK_SLOT_ID> slots;
-    uint32_t result = ChooseCardSlots(p11, module, readerName, kSource, &slots);
+    CardSlots card;
+    uint32_t result = ChooseCardSlots(p11, module, readerName, kSource, &card);
+    const std::vector<CK_SLOT_ID>& slots = card.ids;
     if (result != 0) {
         return result;
     }

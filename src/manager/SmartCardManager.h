@@ -44,6 +44,14 @@ std::string AtrToHex(const unsigned char* atr, std::size_t length);
 // Such text with `separator` between its byte pairs: "3B021450" with ' ' gives "3B 02 14 50".
 std::string HexPairs(const std::string& hex, char separator);
 
+// The slots of the card in a reader, in the module's order.
+struct CardSlots {
+    std::vector<CK_SLOT_ID> ids;
+    // Their descriptions name the reader; otherwise the one slot was taken among those that
+    // name no listed reader.
+    bool namedAfterReader = false;
+};
+
 // A trial session only tells whether a driver sees the token; the final one of a check also
 // reads what the window shows of it.
 enum class SessionPurpose { Trial, Final };
@@ -64,6 +72,8 @@ public:
     TokenDetails GetTokenDetails() const;
     // Fills m_readers from the PC/SC service: at most 10 readers in its order, with states.
     uint32_t UpdateReaders();
+    // The position in m_readers of the reader named exactly `name`, or -1.
+    int ReaderPosition(const std::string& name) const;
 
     // Loads each module of a comma-separated drivers value once, reporting each; with
     // `keep` the names that load are appended to m_drivers. 0, or the last load error.
@@ -95,8 +105,7 @@ public:
     // (a card may show one token per PIN), else the one slot ChooseTokenSlot takes. 0, or the
     // code (reported as ChooseTokenSlot reports it).
     uint32_t ChooseCardSlots(CK_FUNCTION_LIST* functionList, const std::string& driverName,
-                             const std::string& readerName, const char* source,
-                             std::vector<CK_SLOT_ID>* slots);
+                             const std::string& readerName, const char* source, CardSlots* slots);
     // The signing test on the card in reader `readerIndex` with m_driverInUse; ends with its
     // verdict as a status line. The PIN is wiped before it returns.
     uint32_t TestCard(int readerIndex, std::string pin);

@@ -14,6 +14,15 @@ constexpr DWORD kStatusTimeoutMs = 1000;
 
 }  // namespace
 
+int CSmartCardManager::ReaderPosition(const std::string& name) const {
+    for (uint32_t i = 0; i < m_readerCount; ++i) {
+        if (m_readers[i].szReader != nullptr && name == m_readers[i].szReader) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
 uint32_t CSmartCardManager::UpdateReaders() {
     for (SCARD_READERSTATE& reader : m_readers) {
         std::free(const_cast<char*>(reader.szReader));

@@ -54,8 +54,8 @@ TEST_F(ManagerTest, CardCheckOutcomesOnTheRig) {
 
     VirtualCard card(1, kAtr);
     manager->UpdateReaders();
-    const int withCard = ReaderPosition(*manager, card.readerName());
-    const int empty = ReaderPosition(*manager, RigReaderName(0));
+    const int withCard = manager->ReaderPosition(card.readerName());
+    const int empty = manager->ReaderPosition(RigReaderName(0));
     ASSERT_GE(withCard, 0);
     ASSERT_GE(empty, 0);
     const Shown success{kAtr,          card.readerName(), drivers,  {first.path(), second.path()},

@@ -74,7 +74,7 @@ protected:
     // The card check on the card's reader, as the window starts it.
     uint32_t Check() {
         EXPECT_EQ(manager->UpdateReaders(), 0u);
-        reader = ReaderPosition(*manager, card->readerName());
+        reader = manager->ReaderPosition(card->readerName());
         EXPECT_GE(reader, 0);
         return manager->CheckCardInReader(reader);
     }

@@ -34,7 +34,7 @@ protected:
     // The check of the card in `card`'s reader, as the window starts it.
     uint32_t Check(const VirtualCard& card) {
         EXPECT_EQ(manager->UpdateReaders(), 0u);
-        reader = ReaderPosition(*manager, card.readerName());
+        reader = manager->ReaderPosition(card.readerName());
         EXPECT_GE(reader, 0);
         return manager->CheckCardInReader(reader);
     }

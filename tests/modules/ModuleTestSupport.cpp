@@ -72,15 +72,6 @@ std::vector<LoggedRecord> RecordsWithText(const std::vector<LoggedRecord>& recor
     return found;
 }
 
-int ReaderPosition(const CSmartCardManager& manager, const std::string& name) {
-    for (uint32_t i = 0; i < manager.m_readerCount; ++i) {
-        if (name == manager.m_readers[i].szReader) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 void WriteElf32(const std::string& path) {
     unsigned char header[128] = {0x7F, 'E', 'L', 'F', 1 /* 32-bit */, 1 /* little endian */,
                                  1 /* version */};

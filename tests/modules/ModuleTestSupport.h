@@ -26,9 +26,6 @@ std::vector<LoggedRecord> ReadLogRecords(const std::string& path);
 std::vector<LoggedRecord> RecordsWithText(const std::vector<LoggedRecord>& records,
                                           const std::string& text);
 
-// The position of the reader named `name` in the manager's table, or -1.
-int ReaderPosition(const CSmartCardManager& manager, const std::string& name);
-
 // A file that starts like a 32-bit x86 shared object.
 void WriteElf32(const std::string& path);
 

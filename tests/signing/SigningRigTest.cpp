@@ -42,7 +42,7 @@ TEST_F(ManagerTest, TestsTheTokenOfTheCardsReaderAndStopsWhenTheCardIsGone) {
         "slot=2|1|Virtual PCD 00 01|Mine\n");
     VirtualCard card(1, kAtr);
     ASSERT_EQ(manager->UpdateReaders(), 0u);
-    const int reader = ReaderPosition(*manager, card.readerName());
+    const int reader = manager->ReaderPosition(card.readerName());
     ASSERT_GE(reader, 0);
     CheckCard(*manager, status, reader, "./mod.so");
     module.ResetCounters();
@@ -98,7 +98,7 @@ protected:
 
 TEST_F(SoftHsmSigningTest, BothKeysSignWithTheRightPin) {
     ASSERT_EQ(manager->UpdateReaders(), 0u);
-    const int reader = ReaderPosition(*manager, card->readerName());
+    const int reader = manager->ReaderPosition(card->readerName());
     ASSERT_GE(reader, 0);
     CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 
@@ -121,7 +121,7 @@ TEST_F(SoftHsmSigningTest, BothKeysSignWithTheRightPin) {
 
 TEST_F(SoftHsmSigningTest, AWrongPinIsReportedAndNeverLogged) {
     ASSERT_EQ(manager->UpdateReaders(), 0u);
-    const int reader = ReaderPosition(*manager, card->readerName());
+    const int reader = manager->ReaderPosition(card->readerName());
     CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 
     EXPECT_NE(manager->TestCard(reader, kWrongPin), 0u);
@@ -219,7 +219,7 @@ protected:
 
 TEST_F(SoftHsmCertificatesTest, CheckWarnsAndTestVerifiesEverySignature) {
     ASSERT_EQ(manager->UpdateReaders(), 0u);
-    const int reader = ReaderPosition(*manager, card->readerName());
+    const int reader = manager->ReaderPosition(card->readerName());
     ASSERT_GE(reader, 0);
     CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 

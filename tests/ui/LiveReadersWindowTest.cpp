@@ -161,7 +161,7 @@ TEST_F(LiveReadersWindowTest, CardsComingAndGoingWithOpenScLeaveNoConnectionBehi
     const OpenDescriptors last = CountOpenDescriptors();
     EXPECT_EQ(last.sockets, first.sockets);
     EXPECT_EQ(last.all, first.all);
-    EXPECT_EQ(Text(*window, IDC_DRIVER_PATH).find("opensc-pkcs11.so") != std::string::npos, true);
+    EXPECT_NE(Text(*window, IDC_DRIVER_PATH).find("opensc-pkcs11.so"), std::string::npos);
 }
 
 // A pcscd that hangs (stopped with SIGSTOP) does not hold the window's end: it closes, and
