@@ -1,3 +1,5 @@
+#include "catalogue/CardCatalogue.h"
+
 #include <json/value.h>
 
 #include <cctype>
@@ -7,7 +9,6 @@
 
 #include "catalogue/CatalogueArray.h"
 #include "log/Log.h"
-#include "manager/SmartCardManager.h"
 
 namespace {
 
@@ -89,35 +90,14 @@ bool AtrMatches(const std::string& atrHex, const std::string& atr, const std::st
 
 }  // namespace
 
-std::string AtrToHex(const unsigned char* atr, std::size_t length) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        text += kDigits[atr[i] >> 4];
-        text += kDigits[atr[i] & 0x0F];
-    }
-    return text;
-}
-
-std::string HexPairs(const std::string& hex, char separator) {
-    std::string text;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        if (i > 0) {
-            text += separator;
-        }
-        text += hex.substr(i, 2);
-    }
-    return text;
-}
-
-CardDefinition* CSmartCardManager::FindCardJson(std::string readerName, std::string atrHex) {
+std::unique_ptr<CardDefinition> CardCatalogue::Find(const std::string& readerName,
+                                                    const std::string& atrHex) const {
     if (atrHex.empty()) {
         return nullptr;
     }
     const Json::Value* cards = nullptr;
-    if (m_cardList.isObject()) {
-        cards = m_cardList.find(kCatalogueArray, kCatalogueArray + std::strlen(kCatalogueArray));
+    if (m_document.isObject()) {
+        cards = m_document.find(kCatalogueArray, kCatalogueArray + std::strlen(kCatalogueArray));
     }
     if (cards == nullptr || !cards->isArray()) {
         LOG_MESSAGE(0, 0, kSource, "%s", "Array per sistema operativo non valido");
@@ -170,7 +150,7 @@ CardDefinition* CSmartCardManager::FindCardJson(std::string readerName, std::str
             continue;
         }
 
-        auto* card = new CardDefinition();
+        auto card = std::make_unique<CardDefinition>();
         card->atr = atr;
         card->atrMask = atrMask;
         card->drivers = drivers;

@@ -1,16 +1,13 @@
 #include "catalogue/SystemAtrList.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <re2/re2.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstring>
 #include <vector>
 
-#include "manager/SmartCardManager.h"
-#include "platform/TextLines.h"
+#include "common/Hex.h"
+#include "common/TextLines.h"
+#include "platform/PatternMatch.h"
+#include "platform/WholeFile.h"
 
 namespace {
 
@@ -23,42 +20,6 @@ constexpr std::size_t kMaxPatterns = 20000;
 // What one compiled pattern may take; a pattern that needs more is not tried.
 constexpr int64_t kMaxPatternMemory = 1 << 20;
 constexpr std::size_t kMaxDescription = 1024;
-
-enum class ReadResult { Read, Missing, Unreadable, TooLarge };
-
-// The whole file, read in bounded steps, so that a device or an endless file cannot hold
-// the check.
-ReadResult ReadBounded(const std::string& path, std::string* text) {
-    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
-    }
-    ReadResult result = ReadResult::Read;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(file, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            result = ReadResult::Unreadable;
-            break;
-        }
-        if (got == 0) {
-            break;
-        }
-        if (text->size() + static_cast<std::size_t>(got) > kMaxListSize) {
-            result = ReadResult::TooLarge;
-            break;
-        }
-        text->append(buffer, static_cast<std::size_t>(got));
-    }
-    close(file);
-    if (result != ReadResult::Read) {
-        text->clear();
-    }
-    return result;
-}
 
 // "3B021450" as the list writes ATRs: "3B 02 14 50".
 std::string SpacedAtr(const std::string& atrHex) {
@@ -82,8 +43,6 @@ bool UsablePattern(const std::string& pattern) {
     }
     return true;
 }
-
-enum class PatternMatch { Matches, DoesNotMatch, Unusable };
 
 // A pattern of digits, blanks and '.' (any one character) against the whole text, letter case
 // ignored.
@@ -111,18 +70,7 @@ PatternMatch MatchPattern(const std::string& pattern, const std::string& atr) {
     if (pattern.find_first_not_of("0123456789ABCDEFabcdef .") == std::string::npos) {
         return WildcardMatches(pattern, atr) ? PatternMatch::Matches : PatternMatch::DoesNotMatch;
     }
-    // RE2 matches in time linear in the text whatever the pattern: a backtracking matcher
-    // spends seconds on one pattern of nested repetitions, and a list of them holds the check.
-    RE2::Options options;
-    options.set_case_sensitive(false);
-    options.set_never_capture(true);
-    options.set_log_errors(false);
-    options.set_max_mem(kMaxPatternMemory);
-    const RE2 compiled(pattern, options);
-    if (!compiled.ok()) {
-        return PatternMatch::Unusable;
-    }
-    return RE2::FullMatch(atr, compiled) ? PatternMatch::Matches : PatternMatch::DoesNotMatch;
+    return MatchWholeIgnoringCase(pattern, atr, kMaxPatternMemory);
 }
 
 void AppendDescription(std::string* description, const std::string& text) {
@@ -143,16 +91,16 @@ void AppendDescription(std::string* description, const std::string& text) {
 AtrListLookup LookUpAtrList(const std::string& path, const std::string& atrHex) {
     AtrListLookup lookup;
     std::string text;
-    switch (ReadBounded(path, &text)) {
-        case ReadResult::Read:
+    switch (ReadWholeFile(path, kMaxListSize, &text)) {
+        case WholeFileRead::Read:
             break;
-        case ReadResult::Missing:
+        case WholeFileRead::Missing:
             lookup.outcome = AtrListOutcome::Missing;
             return lookup;
-        case ReadResult::Unreadable:
+        case WholeFileRead::Unreadable:
             lookup.outcome = AtrListOutcome::Unreadable;
             return lookup;
-        case ReadResult::TooLarge:
+        case WholeFileRead::TooLarge:
             lookup.outcome = AtrListOutcome::TooLarge;
             return lookup;
     }

@@ -2,20 +2,14 @@
 
 #include <memory>
 
-#include "manager/KeyText.h"
+#include "common/CleanText.h"
+#include "common/Hex.h"
 
 namespace {
 
 constexpr int kFailed = 1;
 constexpr int kNoReader = 3;
 constexpr int kNoCard = 4;
-
-// A text as valid UTF-8 without control characters: token information, reader names and
-// driver names come from modules, the PC/SC service and the catalogue, whose bytes nobody
-// checks before, and both reports must stay readable (the JSON one parseable).
-std::string CleanText(const std::string& text) {
-    return KeyLabelText(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-}
 
 struct StateFlag {
     uint32_t bit;

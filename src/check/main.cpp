@@ -21,9 +21,9 @@
 #include "check/ReportText.h"
 #include "check/SignalExit.h"
 #include "check/VersionText.h"
-#include "manager/MessageList.h"
+#include "common/MessageList.h"
+#include "common/Wipe.h"
 #include "manager/SmartCardManager.h"
-#include "platform/Wipe.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ std::optional<int> RunSigningTest(CSmartCardManager& manager, MemoryMessageList&
     }
     const std::size_t before = messages.lines.size();
     // TestCard's own copy is the only one it gets, and TestCard wipes it.
-    const uint32_t result = manager.TestCard(report.checkedReader, std::move(pin));
+    const uint32_t result = manager.TestCard(report.checkedReader, SecretString(std::move(pin)));
     report.test = ReportTest(
         std::vector<std::string>(messages.lines.begin() + static_cast<std::ptrdiff_t>(before),
                                  messages.lines.end()),

@@ -5,10 +5,10 @@
 
 #include <cstdio>
 
+#include "common/CleanText.h"
+#include "common/Hex.h"
 #include "crypto/DerCertificate.h"
 #include "crypto/OpenSslHandles.h"
-#include "manager/KeyText.h"
-#include "manager/SmartCardManager.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ std::string NamePart(const X509_NAME* name, int nid) {
         return {};
     }
     const OpenSslBytesPtr owned(utf8);
-    return KeyLabelText(utf8, static_cast<std::size_t>(length));
+    return CleanText(utf8, static_cast<std::size_t>(length));
 }
 
 // A certificate time as seconds since 1970; false when the text is no valid time.

@@ -1,22 +1,19 @@
 #include "log/Log.h"
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 
+#include "platform/AppendFile.h"
+#include "platform/LocalTime.h"
 #include "platform/SystemText.h"
+#include "platform/ThreadInfo.h"
 
 LogContext* g_logContext = nullptr;
 int32_t g_logLevel = 0;
@@ -59,31 +56,13 @@ void FreeRecord(LogRecord* record) {
 }
 
 void CloseFile(LogContext* context) {
-    if (context->fileHandle >= 0) {
-        close(context->fileHandle);
-        context->fileHandle = -1;
-    }
+    CloseAppendFile(context->fileHandle);
+    context->fileHandle = -1;
 }
 
-// The log file, or -1. Only a regular file is written: a FIFO would block the program until
-// a reader came, and a device or socket is no log. The open itself never waits.
-int OpenLogFile(const char* name) {
-    const int handle = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (handle < 0) {
-        return -1;
-    }
-    struct stat info;
-    if (fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(handle);
-        return -1;
-    }
-    return handle;
-}
-
+// Errors of the write itself are ignored: the log must never disturb the program.
 void WriteLine(LogContext* context, std::size_t length) {
-    // Errors of the write itself are ignored: the log must never disturb the program.
-    ssize_t ignored = write(context->fileHandle, context->lineBuffer, length);
-    (void)ignored;
+    AppendToFile(context->fileHandle, context->lineBuffer, length);
 }
 
 void BlankLineEnds(std::string& text) {
@@ -110,21 +89,6 @@ void Rotate(LogContext* context) {
     std::rename(generation(2).c_str(), generation(3).c_str());
     std::rename(generation(1).c_str(), generation(2).c_str());
     std::rename(output.c_str(), generation(1).c_str());
-}
-
-// gettid() is a system call; a thread's id never changes.
-uint32_t CurrentThreadId() {
-    thread_local const auto id = static_cast<uint32_t>(gettid());
-    return id;
-}
-
-void LowerOwnPriority() {
-    pid_t tid = gettid();
-    errno = 0;
-    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-    if (errno == 0) {
-        setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice + 1);
-    }
 }
 
 }  // namespace
@@ -161,10 +125,8 @@ int LogStart() {
         return -1;
     }
     LogContext* context = LogCreateContext();
-    // The time zone is set up here, so that the writer's localtime_r only reads it; glibc
-    // guards it with a lock of its own that ThreadSanitizer cannot see, and mktime on
-    // another thread (Qt's) sets it up again.
-    tzset();
+    // Before the writer thread, which formats the records' local times.
+    PrepareLocalTime();
     try {
         context->writerThread = std::thread(LogWriterThread, context);
     } catch (const std::system_error&) {
@@ -218,8 +180,7 @@ int LogMessage(int32_t code, uint32_t withSystemText, const char* source, const 
     if (context == nullptr) {
         return 0;
     }
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+    const WallClockTime now = WallClockNow();
 
     auto* record = new LogRecord();
     int countBefore = 0;
@@ -244,8 +205,8 @@ int LogMessage(int32_t code, uint32_t withSystemText, const char* source, const 
         record->code = static_cast<uint32_t>(code);
         record->withSystemText = withSystemText;
         record->threadId = CurrentThreadId();
-        record->seconds = now.tv_sec;
-        record->milliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
+        record->seconds = now.seconds;
+        record->milliseconds = now.milliseconds;
         record->next = nullptr;
 
         if (context->queueTail != nullptr) {
@@ -297,7 +258,7 @@ int LogTakeBatch(LogContext* context, LogRecord** first) {
 }
 
 void LogWriterThread(LogContext* context) {
-    LowerOwnPriority();
+    LowerCurrentThreadPriority();
     LogRecord* record = nullptr;
     while (LogTakeBatch(context, &record) > 0) {
         while (record != nullptr) {
@@ -313,12 +274,12 @@ void LogWriterThread(LogContext* context) {
 void LogPrepareFile(LogContext* context) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (context->fileHandle < 0) {
-            context->fileHandle = OpenLogFile(context->outputName);
+            context->fileHandle = OpenAppendFile(context->outputName);
             if (context->fileHandle < 0) {
                 return;
             }
         }
-        off_t size = lseek(context->fileHandle, 0, SEEK_END);
+        const int64_t size = AppendFileSize(context->fileHandle);
         if (context->sizeLimit <= 0 || size < context->sizeLimit) {
             context->rotationRetrySize = 0;
             return;
@@ -329,7 +290,7 @@ void LogPrepareFile(LogContext* context) {
             return;
         }
         if (attempt == 1) {
-            context->rotationRetrySize = static_cast<int64_t>(size) + context->sizeLimit;
+            context->rotationRetrySize = size + context->sizeLimit;
             return;
         }
         Rotate(context);
@@ -363,9 +324,7 @@ void LogWriteRecord(LogContext* context, const LogRecord* record) {
         WriteLine(context, std::min(static_cast<std::size_t>(length), bufferSize - 1));
     };
 
-    time_t seconds = static_cast<time_t>(record->seconds);
-    tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = LocalTime(record->seconds);
     int length = std::snprintf(context->lineBuffer, bufferSize,
                                "|%.2d/%.2d/%.4d %.2d:%.2d:%.2d.%.3d|%s|%s|%.8x|%.8x|%-*.*s|\r\n",
                                local.tm_mday, local.tm_mon + 1, local.tm_year + 1900, local.tm_hour,

@@ -3,8 +3,9 @@
 #include <memory>
 
 #include "catalogue/SystemAtrList.h"
+#include "common/CleanText.h"
+#include "common/Hex.h"
 #include "log/Log.h"
-#include "manager/KeyText.h"
 #include "manager/Pcsc.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusTemplates.h"
@@ -124,9 +125,7 @@ void CSmartCardManager::ReportSystemAtrList() {
     switch (lookup.outcome) {
         case AtrListOutcome::Listed: {
             // The list's text, made fit for one line of the window and the log.
-            const std::string description =
-                KeyLabelText(reinterpret_cast<const unsigned char*>(lookup.description.data()),
-                             lookup.description.size());
+            const std::string description = CleanText(lookup.description);
             LOG_MESSAGE(0, 0, kSource, "Card '%s' is in the system's ATR list '%s': %s",
                         m_atr.c_str(), kSystemAtrListPath, description.c_str());
             if (m_statusList != nullptr) {

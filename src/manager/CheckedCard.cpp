@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/Hex.h"
 #include "manager/SmartCardManager.h"
 
 uint32_t CardEventCount(DWORD eventState) {

@@ -36,7 +36,7 @@ enum class VersionResult { Found, None, NotLoaded };
 // The list that a loaded module's C_GetFunctionList gives, or null.
 CK_FUNCTION_LIST* FunctionListOf(ModuleHandle module) {
     auto getFunctionList =
-        reinterpret_cast<CK_C_GetFunctionList>(ModuleEntryPoint(module, "C_GetFunctionList"));
+        reinterpret_cast<CK_C_GetFunctionList>(DriverEntryPoint(module, "C_GetFunctionList"));
     CK_FUNCTION_LIST* list = nullptr;
     if (getFunctionList == nullptr || Call("C_GetFunctionList", getFunctionList, &list) != CKR_OK) {
         return nullptr;
@@ -156,7 +156,7 @@ CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const 
     code = 0;
 
     auto getFunctionList =
-        reinterpret_cast<CK_C_GetFunctionList>(ModuleEntryPoint(module, "C_GetFunctionList"));
+        reinterpret_cast<CK_C_GetFunctionList>(DriverEntryPoint(module, "C_GetFunctionList"));
     if (getFunctionList == nullptr) {
         code = ReportNoFunctionList(name, ModuleLastError());
         return nullptr;

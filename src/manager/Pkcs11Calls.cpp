@@ -6,9 +6,33 @@
 #include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
 
+namespace {
+
+// The linker's text may hold '%' (it quotes file names): never a format.
+void LogLoaderReason(const char* source) {
+    if (!ModuleLastReason().empty()) {
+        LOG_MESSAGE(static_cast<int32_t>(ModuleLastError()), 0, source, "%s",
+                    ModuleLastReason().c_str());
+    }
+}
+
+}  // namespace
+
 ModuleHandle LoadDriverModule(const std::string& name) {
     PendingCallScope pending("LoadModule");
-    return LoadModule(name);
+    ModuleHandle module = LoadModule(name);
+    if (module == nullptr) {
+        LogLoaderReason("ModuleLoader::LoadModule");
+    }
+    return module;
+}
+
+void* DriverEntryPoint(ModuleHandle module, const char* name) {
+    void* entry = ModuleEntryPoint(module, name);
+    if (entry == nullptr) {
+        LogLoaderReason("ModuleLoader::EntryPoint");
+    }
+    return entry;
 }
 
 uint32_t ResultCode(CK_RV rv, const char* function, const char* source) {

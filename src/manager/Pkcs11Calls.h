@@ -22,8 +22,11 @@ CK_RV Call(const char* name, F function, A... arguments) {
 // The entry `function` of the function list `list`, called under its own name.
 #define MODULE_CALL(list, function, ...) Call(#function, (list)->function, __VA_ARGS__)
 
-// LoadModule, marked as the call in progress: the module's own initialisers run in it.
+// LoadModule, marked as the call in progress: the module's own initialisers run in it. A
+// failure's reason from the dynamic linker is logged as a record of its own.
 ModuleHandle LoadDriverModule(const std::string& name);
+// The module's entry point `name`, or null after logging the linker's reason.
+void* DriverEntryPoint(ModuleHandle module, const char* name);
 
 // The manager's 32-bit code for `rv`, the answer of `function`. A CK_RV that does not fit in
 // 32 bits is none the standard defines: it becomes CKR_GENERAL_ERROR, after one log record

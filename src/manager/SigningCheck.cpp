@@ -1,8 +1,6 @@
 // The signing test: log in to the token of the chosen reader and sign a fixed value with
 // every private key on it, one message line per key.
 
-#include <string.h>  // explicit_bzero
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -11,6 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "common/CleanText.h"
+#include "common/Hex.h"
+#include "common/SecretString.h"
 #include "log/Log.h"
 #include "manager/KeyText.h"
 #include "manager/Pcsc.h"
@@ -22,14 +23,13 @@
 #include "manager/StatusText.h"
 #include "manager/TokenCertificates.h"
 #include "manager/TokenDetails.h"
-#include "platform/Wipe.h"
+#include "platform/SecureZero.h"
 
 namespace {
 
 constexpr const char* kTestCardSource = "CSmartCardManager::TestCard";
 constexpr const char* kSource = "CSmartCardManager::CardTest";
 // Longer PINs are refused: no token takes them, and the login copy has this room.
-constexpr std::size_t kPinBufferSize = 64;
 constexpr CK_ULONG kMaxKeys = 128;
 constexpr CK_ULONG kKeyTextSize = 64;
 constexpr CK_ULONG kSignatureSize = 8192;
@@ -178,7 +178,7 @@ struct SigningTally {
 // the login, and gives back the login, then the session, when it ends.
 class SigningRun {
 public:
-    SigningRun(CSmartCardManager& manager, const std::string& module, const std::string& pin,
+    SigningRun(CSmartCardManager& manager, const std::string& module, const SecretString& pin,
                CK_FUNCTION_LIST* p11, CK_SLOT_ID slot)
         : m_manager(manager), m_module(module), m_pin(pin), m_p11(p11), m_slot(slot) {}
     ~SigningRun();
@@ -222,7 +222,7 @@ private:
 
     CSmartCardManager& m_manager;
     const std::string& m_module;
-    const std::string& m_pin;
+    const SecretString& m_pin;
     CK_FUNCTION_LIST* m_p11;
     CK_SLOT_ID m_slot;
     CK_TOKEN_INFO m_token{};
@@ -257,8 +257,8 @@ uint32_t SigningRun::OpenSession(bool checkedToken) {
             static_cast<int32_t>(kCardChanged), 0, kSource,
             "The token in reader '%s' has serial number '%s', the checked one had "
             "'%s': no PIN is presented.",
-            m_manager.m_readerName.c_str(), KeyLabelText(token.serialNumber, serial.size()).c_str(),
-            KeyLabelText(
+            m_manager.m_readerName.c_str(), CleanText(token.serialNumber, serial.size()).c_str(),
+            CleanText(
                 reinterpret_cast<const unsigned char*>(m_manager.m_checkedCard.serialNumber.data()),
                 m_manager.m_checkedCard.serialNumber.size())
                 .c_str());
@@ -279,11 +279,11 @@ uint32_t SigningRun::OpenSession(bool checkedToken) {
 
 // The PIN goes to the module from a buffer of its own, wiped right after the call.
 uint32_t SigningRun::Login(CK_USER_TYPE user) {
-    CK_UTF8CHAR buffer[kPinBufferSize];
+    CK_UTF8CHAR buffer[kMaxPinBytes];
     std::memcpy(buffer, m_pin.data(), m_pin.size());
     CK_RV answer =
         MODULE_CALL(m_p11, C_Login, m_session, user, buffer, static_cast<CK_ULONG>(m_pin.size()));
-    explicit_bzero(buffer, sizeof buffer);
+    SecureZero(buffer, sizeof buffer);
     return ResultCode(answer, "C_Login", kSource);
 }
 
@@ -297,11 +297,11 @@ uint32_t SigningRun::LogIn() {
         code = CKR_PIN_LOCKED;
         LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
                     "The token reports its user PIN locked: no login is tried.");
-    } else if (m_pin.size() > kPinBufferSize) {
+    } else if (m_pin.TooLong()) {
         code = CKR_PIN_LEN_RANGE;
         LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
                     "PIN longer than %u bytes: refused before C_Login.",
-                    static_cast<unsigned int>(kPinBufferSize));
+                    static_cast<unsigned int>(kMaxPinBytes));
     } else {
         const std::string warning = PinWarningText(tokenFlags);
         if (!warning.empty()) {
@@ -404,7 +404,7 @@ PrivateKey SigningRun::ReadKey(CK_OBJECT_HANDLE handle) {
     key.handle = handle;
     // A module that does not tell the type gets the test's historical mechanism.
     key.type = attributes[0].ulValueLen == sizeof keyType ? keyType : CKK_RSA;
-    key.label = KeyLabelText(label, ReturnedLength(attributes[1]));
+    key.label = CleanText(label, ReturnedLength(attributes[1]));
     key.idBytes.assign(id, id + ReturnedLength(attributes[2]));
     // An id longer than its field is read whole: it is what pairs the key with its public half.
     if (key.idBytes.empty() && attributes[2].ulValueLen > kKeyTextSize) {
@@ -674,8 +674,7 @@ private:
 
 }  // namespace
 
-uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
-    WipeOnExit wipePin(pin);
+uint32_t CSmartCardManager::TestCard(int readerIndex, SecretString pin) {
     HeldModulesScope operation(m_heldModules);
     LOG_MESSAGE(0, 0, kTestCardSource, "Starting smartcard test ...");
 
@@ -698,7 +697,7 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, std::string pin) {
     const bool present = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
     if (present) {
         result = IsCheckedCard(m_checkedCard, readerName, state)
-                     ? CardTest(m_driverInUse, pin, readerName)
+                     ? CardTest(m_driverInUse, std::move(pin), readerName)
                      : ReportOtherCard(readerName, state);
     }
 
@@ -749,14 +748,12 @@ uint32_t CSmartCardManager::ReportOtherCard(const std::string& readerName,
     return kCardChanged;
 }
 
-uint32_t CSmartCardManager::CardTest(std::string module, std::string pin) {
-    WipeOnExit wipePin(pin);
-    return CardTest(std::move(module), pin, m_readerName);
+uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin) {
+    return CardTest(std::move(module), std::move(pin), m_readerName);
 }
 
-uint32_t CSmartCardManager::CardTest(std::string module, std::string pin,
+uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin,
                                      const std::string& readerName) {
-    WipeOnExit wipePin(pin);
     HeldModulesScope operation(m_heldModules);
     LOG_MESSAGE(0, 0, kSource, "Try loading '%s' module...", module.c_str());
     ModuleHandle handle = LoadDriver(module);

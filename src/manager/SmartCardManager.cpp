@@ -9,7 +9,11 @@
 #include "manager/StatusText.h"
 
 CSmartCardManager::CSmartCardManager()
-    : m_readerCount(0), m_slotId(0), m_statusList(nullptr), m_cardListParsed(false) {
+    : m_readerCount(0),
+      m_slotId(0),
+      m_statusList(nullptr),
+      m_cardListParsed(m_catalogue.Parsed()),
+      m_cardList(m_catalogue.Document()) {
     std::memset(m_readers, 0, sizeof m_readers);
     std::memset(&m_tokenInfo, 0, sizeof m_tokenInfo);
     LogStart();

@@ -9,40 +9,19 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/CardCatalogue.h"
+#include "catalogue/CardDefinition.h"
+#include "common/MessageList.h"
+#include "common/SecretString.h"
 #include "manager/CheckedCard.h"
 #include "manager/HeldModules.h"
-#include "manager/MessageList.h"
+#include "manager/ResultCodes.h"
 #include "manager/TokenCertificates.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
 #include "platform/Pkcs11.h"
 
 constexpr int kMaxReaders = 10;
-
-// Result codes of the manager's own making.
-constexpr uint32_t kNoReadersAvailable = 0x8010002E;  // SCARD_E_NO_READERS_AVAILABLE
-constexpr uint32_t kNoSmartCard = 0x8010000C;         // SCARD_E_NO_SMARTCARD
-constexpr uint32_t kUnknownCard = 0x8010000D;         // SCARD_E_UNKNOWN_CARD
-// The PC/SC service is not running.
-constexpr uint32_t kNoService = 0x8010001D;  // SCARD_E_NO_SERVICE
-// The signing test's end when the reader no longer holds the card of the last check.
-constexpr uint32_t kCardChanged = 0x80100069;  // SCARD_W_REMOVED_CARD
-
-// The catalogue entry that identified a card.
-struct CardDefinition {
-    std::string atr;
-    std::string atrMask;
-    std::string drivers;
-    int32_t askPin = 0;
-    int32_t tryReuseDriver = 0;
-    std::string filter;
-    std::string reader;
-};
-
-// Bytes (an ATR, a key id) as upper-case hexadecimal text, two digits per byte, no separators.
-std::string AtrToHex(const unsigned char* atr, std::size_t length);
-// Such text with `separator` between its byte pairs: "3B021450" with ' ' gives "3B 02 14 50".
-std::string HexPairs(const std::string& hex, char separator);
 
 // The slots of the card in a reader, in the module's order.
 struct CardSlots {
@@ -65,9 +44,11 @@ public:
     CSmartCardManager& operator=(const CSmartCardManager&) = delete;
 
     // Parses and validates the catalogue; throws std::runtime_error when it is unusable.
-    void InitCardList(std::size_t size, const char* text);
+    void InitCardList(std::size_t size, const char* text) { m_catalogue.Load(size, text); }
     // The first matching "CCID" entry for this reader and ATR, owned by the caller, or null.
-    CardDefinition* FindCardJson(std::string readerName, std::string atrHex);
+    CardDefinition* FindCardJson(std::string readerName, std::string atrHex) {
+        return m_catalogue.Find(readerName, atrHex).release();
+    }
     // The token information of the last check or test, as texts and counters.
     TokenDetails GetTokenDetails() const;
     // Fills m_readers from the PC/SC service: at most 10 readers in its order, with states.
@@ -108,11 +89,11 @@ public:
                              const std::string& readerName, const char* source, CardSlots* slots);
     // The signing test on the card in reader `readerIndex` with m_driverInUse; ends with its
     // verdict as a status line. The PIN is wiped before it returns.
-    uint32_t TestCard(int readerIndex, std::string pin);
+    uint32_t TestCard(int readerIndex, SecretString pin);
     // Logs in to the token of the reader (m_readerName when not given) through `module` and
     // signs a fixed value with every private key. 0, or the code of the failure.
-    uint32_t CardTest(std::string module, std::string pin);
-    uint32_t CardTest(std::string module, std::string pin, const std::string& readerName);
+    uint32_t CardTest(std::string module, SecretString pin);
+    uint32_t CardTest(std::string module, SecretString pin, const std::string& readerName);
     // Chooses the driver in use among the modules of `drivers`: the serial filter's choice,
     // else the first that loads; then opens a session with it and reads its version.
     uint32_t FindDriver(std::string drivers, std::string readerName, std::string filter);
@@ -203,8 +184,15 @@ public:
     std::string m_filterDriver;
     // The card of the last successful check; the signing test gives the PIN to no other.
     CheckedCard m_checkedCard;
-    bool m_cardListParsed;
-    Json::Value m_cardList;
+
+private:
+    // Declared before the two views of it below, which the constructor binds to it.
+    CardCatalogue m_catalogue;
+
+public:
+    // The catalogue as loaded: the parser's success flag and the whole document.
+    bool& m_cardListParsed;
+    Json::Value& m_cardList;
 
 private:
     HeldModules m_heldModules;

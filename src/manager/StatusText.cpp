@@ -4,9 +4,9 @@
 #include <cstring>
 #include <map>
 
-#include "manager/MessageList.h"
+#include "common/MessageList.h"
+#include "common/TextLines.h"
 #include "platform/SystemText.h"
-#include "platform/TextLines.h"
 
 extern const unsigned char StringTableData[];
 extern const std::size_t StringTableSize;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/CleanText.h"
 #include "log/Log.h"
 #include "manager/KeyText.h"
 #include "manager/TokenObjects.h"
@@ -50,7 +51,7 @@ TokenCertificate ReadOne(CK_FUNCTION_LIST* p11, CK_SESSION_HANDLE session, CK_OB
     ObjectValue label;
     ReadAttribute(p11, session, object, CKA_LABEL, &label);
     ReadAttribute(p11, session, object, CKA_ID, id);
-    certificate.label = KeyLabelText(label.data(), label.size());
+    certificate.label = CleanText(label.data(), label.size());
     certificate.id = KeyIdText(id->data(), id->size());
 
     ObjectValue value;

@@ -3,8 +3,8 @@
 // Loading PKCS#11 modules as shared objects, with Windows-style error codes.
 //
 // Every failing call leaves a code of platform/SystemText.h in the calling thread's last
-// error (ModuleLastError) and, where the dynamic linker gave one, writes the linker's own
-// reason to the diagnostic log as a record of its own.
+// error (ModuleLastError) and, where the dynamic linker gave one, the linker's own reason
+// (ModuleLastReason), which the caller logs.
 
 #include <cstdint>
 #include <string>

@@ -193,7 +193,9 @@ void CLumidorDlg::OnTest() {
         // The PIN leaves the dialog once, straight into TestCard's own copy, which TestCard
         // wipes; the dialog wipes what it kept.
         const uint32_t result = RunBusy(
-            [this, reader, &pinDialog] { return m_manager.TestCard(reader, pinDialog.TakePin()); },
+            [this, reader, &pinDialog] {
+                return m_manager.TestCard(reader, SecretString(pinDialog.TakePin()));
+            },
             m_messageList);
         if (result == kCardChanged) {
             // The card under the PIN was not the checked one: the window catches up with the

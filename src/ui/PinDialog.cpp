@@ -3,8 +3,8 @@
 #include <QWidget>
 #include <utility>
 
+#include "common/Wipe.h"
 #include "manager/PinWarning.h"
-#include "platform/Wipe.h"
 #include "ui/resource.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CatalogueTestSupport.h"
+#include "common/Hex.h"
 
 namespace {
 

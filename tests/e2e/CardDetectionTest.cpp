@@ -9,6 +9,7 @@
 
 #include "E2eSupport.h"
 #include "ModuleTestSupport.h"
+#include "common/Hex.h"
 #include "platform/SystemText.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"

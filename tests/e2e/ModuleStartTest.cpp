@@ -79,7 +79,7 @@ TEST_F(ModuleStartTest, EachOperationStartsEachModuleOnce) {
         EXPECT_EQ(modules[0]->Count("starts"), 1);
         ExpectOneStartEachAndAllGivenBack("driver check");
 
-        ASSERT_EQ(manager->TestCard(0, "1234"), 0u);
+        ASSERT_EQ(manager->TestCard(0, SecretString("1234")), 0u);
         EXPECT_EQ(modules[0]->Count("starts"), 1);
         ExpectOneStartEachAndAllGivenBack("signing test");
     }
@@ -92,7 +92,7 @@ TEST_F(ModuleStartTest, TheResultsStayThoseOfModulesStartedAnew) {
     EXPECT_EQ(status.lines, std::vector<std::string>{LoadedLine(modules[0]->path())});
     EXPECT_EQ(manager->m_driverVersion, "1.0.0.0");  // C_GetInfo of the held module
     status.lines.clear();
-    EXPECT_EQ(manager->TestCard(0, "1234"), 0u);
+    EXPECT_EQ(manager->TestCard(0, SecretString("1234")), 0u);
     EXPECT_EQ(status.lines.back(), "Smart card testata con successo");
 }
 

@@ -82,7 +82,7 @@ protected:
     uint32_t Test(const std::string& pin) {
         EXPECT_EQ(Check(), 0u);
         status.lines.clear();
-        return manager->TestCard(reader, pin);
+        return manager->TestCard(reader, SecretString(pin));
     }
     int Pw1Retries() const { return ReadOpenPgpCardState(state).pw1Retries; }
 

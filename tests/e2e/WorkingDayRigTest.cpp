@@ -84,7 +84,7 @@ TEST_F(WorkingDayTest, AnotherReadersTokenIsNeverTakenForAnUnreadableCard) {
     EXPECT_TRUE(manager->m_certificates.empty());
 
     status.lines.clear();
-    EXPECT_EQ(manager->TestCard(reader, kWrongPin), 0x80100069u);
+    EXPECT_EQ(manager->TestCard(reader, SecretString(kWrongPin)), 0x80100069u);
     EXPECT_EQ(status.lines, std::vector<std::string>{kCardChangedLine});
     EXPECT_EQ(Pw1Retries(state), 3);
 
@@ -110,7 +110,7 @@ TEST_F(WorkingDayTest, ACardPutInAfterTheCheckGetsNoPin) {
     card = std::make_unique<VirtualCard>(0, OpenPgpCard{second});
 
     status.lines.clear();
-    EXPECT_EQ(manager->TestCard(reader, kWrongPin), 0x80100069u);
+    EXPECT_EQ(manager->TestCard(reader, SecretString(kWrongPin)), 0x80100069u);
     EXPECT_EQ(status.lines, std::vector<std::string>{kCardChangedLine});
     EXPECT_EQ(Pw1Retries(second), 3);
     EXPECT_EQ(Pw1Retries(first), 3);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "FuzzManager.h"
-#include "manager/MessageList.h"
+#include "common/MessageList.h"
 #include "manager/SmartCardManager.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/MessageList.h"
 #include "manager/LogLines.h"
-#include "manager/MessageList.h"
 #include "manager/SmartCardManager.h"
 #include "platform/SystemText.h"
 #include "support/TempDir.h"

@@ -438,7 +438,7 @@ protected:
             case Operation::SigningTest:
                 break;
         }
-        return manager->TestCard(0, kPin);
+        return manager->TestCard(0, SecretString(kPin));
     }
 
     // A signing test follows a check of the card. The check meets the same token (the row's

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "manager/MessageList.h"
+#include "common/MessageList.h"
 #include "manager/SmartCardManager.h"
 #include "support/TempDir.h"
 

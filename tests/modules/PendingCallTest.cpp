@@ -18,8 +18,8 @@
 #include <string>
 #include <thread>
 
+#include "common/MessageList.h"
 #include "e2e/E2eSupport.h"
-#include "manager/MessageList.h"
 #include "manager/PendingCall.h"
 #include "manager/SmartCardManager.h"
 #include "support/TempDir.h"
@@ -69,7 +69,7 @@ std::string PendingCallOfAHungOperation(const HangCase& c) {
         if (operation == Operation::DriverCheck) {
             manager->DriverTest(path, "Reader A");
         } else {
-            manager->TestCard(0, "735911");
+            manager->TestCard(0, SecretString("735911"));
         }
         ended->store(true);
     }).detach();

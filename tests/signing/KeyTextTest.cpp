@@ -1,4 +1,4 @@
-// How key ids and labels read in the message list and the log.
+// How key ids read in the message list and the log.
 
 #include "manager/KeyText.h"
 
@@ -10,10 +10,6 @@ namespace {
 
 std::string Id(const std::string& bytes) {
     return KeyIdText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-}
-
-std::string Label(const std::string& bytes) {
-    return KeyLabelText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 TEST(KeyTextTest, IdIsTextOnlyWhenPrintableBeforeItsFirstZero) {
@@ -43,35 +39,9 @@ TEST(KeyTextTest, IdIsTextOnlyWhenPrintableBeforeItsFirstZero) {
     EXPECT_EQ(Id(hash), "A1004E61C20711E5D68801903C7A5521FF102030");
 }
 
-TEST(KeyTextTest, LabelIsValidUtf8OnOneLine) {
-    const struct {
-        std::string bytes;
-        std::string shown;
-    } cases[] = {
-        {"", ""},
-        {"Firma digitale", "Firma digitale"},
-        {"Chiave \xC3\xA8 \xE2\x82\xAC \xF0\x9F\x94\x91",
-         "Chiave \xC3\xA8 \xE2\x82\xAC \xF0\x9F\x94\x91"},
-        {std::string("Firma\0junk", 10), "Firma"},
-        {"a\rb\nc\td", "a b c d"},
-        {"x\x1B[2Jy", "x [2Jy"},
-        {"caf\xE9", "caf?"},           // Latin-1, not UTF-8
-        {"\xC3", "?"},                 // cut in the middle of a character
-        {"\xC0\xAF", "??"},            // overlong
-        {"\xED\xA0\x80", "???"},       // surrogate
-        {"\xF4\x90\x80\x80", "????"},  // beyond U+10FFFF
-        {"\x80x", "?x"},               // continuation byte alone
-        {"\xE2\x82", "??"},            // three-byte character cut short
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Label(c.bytes), c.shown) << testing::PrintToString(c.bytes);
-    }
-}
-
 // A value the module did not return arrives as no buffer at all.
-TEST(KeyTextTest, NoBytesWithoutABufferAreAnEmptyText) {
+TEST(KeyTextTest, NoBytesWithoutABufferAreAnEmptyId) {
     EXPECT_EQ(KeyIdText(nullptr, 0), "");
-    EXPECT_EQ(KeyLabelText(nullptr, 0), "");
 }
 
 }  // namespace

@@ -492,7 +492,7 @@ TEST_P(SigningReaderTest, EndsBeforeTheModuleWithItsOwnLine) {
     const ReaderCase& c = GetParam();
     c.change(pcsc);
     module->SetScript("key=A|K1|0|0\n");
-    EXPECT_EQ(manager->TestCard(c.readerIndex, kPin), c.result);
+    EXPECT_EQ(manager->TestCard(c.readerIndex, SecretString(kPin)), c.result);
     EXPECT_EQ(status.lines.size(), 1u);
     if (c.line.empty()) {
         // The PC/SC failure shows the system's text for its code.
@@ -537,7 +537,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SigningTest, AModuleThatDoesNotLoadIsReportedWithTheLoadersReason) {
     manager->m_driverInUse = "./absent.so";
-    EXPECT_EQ(manager->TestCard(0, kPin), 126u);
+    EXPECT_EQ(manager->TestCard(0, SecretString(kPin)), 126u);
     ASSERT_EQ(status.lines.size(), 2u);
     const std::string prefix =
         "Errore durante il caricamento del driver della smart card (./absent.so): ";
@@ -598,7 +598,7 @@ TEST_P(ChangedCardTest, PresentsNoPinToAnyCardButTheCheckedOne) {
     module->SetScript("key=A|K1|0|0\n");
     c.change(pcsc, *module, *manager);
     status.lines.clear();
-    EXPECT_EQ(manager->TestCard(0, kPin), 0x80100069u);
+    EXPECT_EQ(manager->TestCard(0, SecretString(kPin)), 0x80100069u);
     EXPECT_EQ(status.lines, std::vector<std::string>{kCardChangedLine});
     EXPECT_EQ(module->Count("calls.C_Login"), 0);
     EXPECT_EQ(module->Count("loads"), c.loads);
@@ -666,7 +666,7 @@ TEST_F(SigningTest, ACardCheckedThroughAnotherDriverIsTested) {
     ASSERT_EQ(manager->m_drivers, (std::vector<std::string>{"./failing.so", "./mod.so"}));
     ASSERT_EQ(manager->CheckDriver(1), 0u);
     status.lines.clear();
-    EXPECT_EQ(manager->TestCard(0, kPin), 0u);
+    EXPECT_EQ(manager->TestCard(0, SecretString(kPin)), 0u);
     EXPECT_EQ(status.lines.back(), kPassed);
 }
 

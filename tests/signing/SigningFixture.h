@@ -37,7 +37,7 @@ protected:
     }
     uint32_t Run(const std::string& script, const std::string& pin = kPin) {
         module->SetScript(script);
-        return manager->TestCard(0, pin);
+        return manager->TestCard(0, SecretString(pin));
     }
     // The whole log once the manager has stopped it.
     std::string LogText() {

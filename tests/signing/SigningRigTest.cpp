@@ -47,7 +47,7 @@ TEST_F(ManagerTest, TestsTheTokenOfTheCardsReaderAndStopsWhenTheCardIsGone) {
     CheckCard(*manager, status, reader, "./mod.so");
     module.ResetCounters();
 
-    EXPECT_EQ(manager->TestCard(reader, "2468"), 0u);
+    EXPECT_EQ(manager->TestCard(reader, SecretString("2468")), 0u);
     EXPECT_EQ(status.lines, (std::vector<std::string>{
                                 "Trovata 1 chiave privata",
                                 "La credenziale 'K1' (Firma) ha firmato correttamente", kPassed}));
@@ -55,7 +55,7 @@ TEST_F(ManagerTest, TestsTheTokenOfTheCardsReaderAndStopsWhenTheCardIsGone) {
 
     card.Remove();
     status.lines.clear();
-    EXPECT_EQ(manager->TestCard(reader, "2468"), 0x8010000Cu);
+    EXPECT_EQ(manager->TestCard(reader, SecretString("2468")), 0x8010000Cu);
     EXPECT_EQ(status.lines, std::vector<std::string>{"Nessuna smart card trovata"});
     EXPECT_EQ(module.Count("loads"), 1) << "no module is loaded for a reader without card";
     EXPECT_EQ(RecordsWithText(FinishLog(), "No card found.").size(), 1u);
@@ -102,7 +102,7 @@ TEST_F(SoftHsmSigningTest, BothKeysSignWithTheRightPin) {
     ASSERT_GE(reader, 0);
     CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 
-    EXPECT_EQ(manager->TestCard(reader, kRightPin), 0u);
+    EXPECT_EQ(manager->TestCard(reader, SecretString(kRightPin)), 0u);
     ASSERT_EQ(status.lines.size(), 4u) << testing::PrintToString(status.lines);
     EXPECT_EQ(status.lines[0], "Trovate 2 chiavi private");
     // The module's order of the keys is its own.
@@ -124,7 +124,7 @@ TEST_F(SoftHsmSigningTest, AWrongPinIsReportedAndNeverLogged) {
     const int reader = manager->ReaderPosition(card->readerName());
     CheckCard(*manager, status, reader, SoftHsmToken::kModule);
 
-    EXPECT_NE(manager->TestCard(reader, kWrongPin), 0u);
+    EXPECT_NE(manager->TestCard(reader, SecretString(kWrongPin)), 0u);
     EXPECT_EQ(status.lines,
               (std::vector<std::string>{"* PIN INCORRECT *", kRefused, kCountLow, kFailed}));
     const std::string log = LogText();
@@ -242,7 +242,7 @@ TEST_F(SoftHsmCertificatesTest, CheckWarnsAndTestVerifiesEverySignature) {
     EXPECT_FALSE(Read("valid").hasPrivateKey);
 
     status.lines.clear();
-    EXPECT_EQ(manager->TestCard(reader, kRightPin), 0u);
+    EXPECT_EQ(manager->TestCard(reader, SecretString(kRightPin)), 0u);
     // The fixture's two key pairs and the five imported keys.
     ASSERT_EQ(status.lines.size(), 9u) << testing::PrintToString(status.lines);
     EXPECT_EQ(status.lines.front(), "Trovate 7 chiavi private");

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "manager/MessageList.h"
+#include "common/MessageList.h"
 #include "manager/StatusTemplates.h"
 
 namespace {

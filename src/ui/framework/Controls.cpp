@@ -14,7 +14,7 @@
 #include <QThread>
 #include <QTreeWidget>
 
-#include "platform/Wipe.h"
+#include "common/Wipe.h"
 
 namespace {
 

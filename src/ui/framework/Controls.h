@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "manager/MessageList.h"
+#include "common/MessageList.h"
 
 class QComboBox;
 class QLineEdit;

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/TextLines.h"
+#include "common/TextLines.h"
 
 extern const unsigned char DialogTemplatesData[];
 extern const std::size_t DialogTemplatesSize;

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "log/Log.h"
 #include "platform/SystemText.h"
 
 #ifndef LUMIDOR_P11_MODULE_PATH
@@ -21,13 +20,9 @@ namespace {
 thread_local uint32_t t_lastError = 0;
 thread_local std::string t_lastReason;
 
-void Fail(uint32_t code, const char* reason, const char* source) {
+void Fail(uint32_t code, const char* reason) {
     t_lastError = code;
     t_lastReason = reason != nullptr ? reason : "";
-    if (!t_lastReason.empty()) {
-        // The linker's text may hold '%' (it quotes file names): never a format.
-        LOG_MESSAGE(static_cast<int32_t>(code), 0, source, "%s", t_lastReason.c_str());
-    }
 }
 
 bool Contains(const std::string& text, const char* piece) {
@@ -106,7 +101,7 @@ uint32_t LoadErrorCode(const std::string& reason, const std::string& attempted) 
 
 ModuleHandle LoadModule(const std::string& name) {
     if (name.empty()) {
-        Fail(kErrorModuleNotFound, "empty module name", "ModuleLoader::LoadModule");
+        Fail(kErrorModuleNotFound, "empty module name");
         return nullptr;
     }
     Attempt attempt = TryOpen(name);
@@ -123,7 +118,7 @@ ModuleHandle LoadModule(const std::string& name) {
         }
     }
     if (attempt.handle == nullptr) {
-        Fail(attempt.code, attempt.reason.c_str(), "ModuleLoader::LoadModule");
+        Fail(attempt.code, attempt.reason.c_str());
         return nullptr;
     }
     t_lastError = 0;
@@ -139,14 +134,14 @@ void ReleaseModule(ModuleHandle module) {
 
 void* ModuleEntryPoint(ModuleHandle module, const char* name) {
     if (module == nullptr) {
-        Fail(kErrorModuleNotFound, nullptr, "ModuleLoader::EntryPoint");
+        Fail(kErrorModuleNotFound, nullptr);
         return nullptr;
     }
     dlerror();
     void* entry = dlsym(module, name);
     if (entry == nullptr) {
         const char* reason = dlerror();
-        Fail(kErrorProcNotFound, reason, "ModuleLoader::EntryPoint");
+        Fail(kErrorProcNotFound, reason);
         return nullptr;
     }
     t_lastError = 0;

@@ -1,3 +1,5 @@
+#include "catalogue/CardCatalogue.h"
+
 #include <json/reader.h>
 
 #include <filesystem>
@@ -10,7 +12,6 @@
 
 #include "catalogue/CatalogueArray.h"
 #include "log/Log.h"
-#include "manager/SmartCardManager.h"
 
 namespace {
 
@@ -68,34 +69,34 @@ bool ParseFile(Json::Value* root, std::string* error) {
 
 }  // namespace
 
-void CSmartCardManager::InitCardList(std::size_t size, const char* text) {
-    m_cardListParsed = false;
+void CardCatalogue::Load(std::size_t size, const char* text) {
+    m_parsed = false;
     // A failed parse can leave part of a document behind; never let it mix with an
     // earlier catalogue.
-    m_cardList = Json::Value();
+    m_document = Json::Value();
     std::string error;
     if (text != nullptr) {
         std::istringstream stream(std::string(text, size));
-        m_cardListParsed = Parse(stream, &m_cardList, &error);
+        m_parsed = Parse(stream, &m_document, &error);
     } else {
-        m_cardListParsed = ParseFile(&m_cardList, &error);
+        m_parsed = ParseFile(&m_document, &error);
     }
     // A text cut short would otherwise load with its half-read entries.
-    if (!m_cardListParsed) {
-        m_cardList = Json::Value();
+    if (!m_parsed) {
+        m_document = Json::Value();
         Reject(error);
     }
 
     // A root that is no object has no version either (and would make the lookups below raise
     // jsoncpp's own error, unlogged and unexplained).
-    if (!m_cardList.isObject()) {
+    if (!m_document.isObject()) {
         Reject(kBadVersion);
     }
-    const Json::Value version = m_cardList.get("version", "");
+    const Json::Value version = m_document.get("version", "");
     if (!version.isString() || version.asString().empty()) {
         Reject(kBadVersion);
     }
-    if (!m_cardList.get(kCatalogueArray, "").isArray()) {
+    if (!m_document.get(kCatalogueArray, "").isArray()) {
         Reject(kBadArray);
     }
 }

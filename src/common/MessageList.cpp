@@ -1,4 +1,4 @@
-#include "manager/MessageList.h"
+#include "common/MessageList.h"
 
 void MemoryMessageList::AddLine(const std::string& text) {
     lines.push_back(text);

@@ -1,4 +1,4 @@
-#include "platform/TextLines.h"
+#include "common/TextLines.h"
 
 std::vector<std::string> TextLines(const std::string& text) {
     std::vector<std::string> lines;
