@@ -19,7 +19,7 @@ struct CheckOptions {
 // The options of `argv`, or none for a usage error: an unknown option, a repeated one, a
 // position that is not plain decimal digits, both a position and --reader, or --json with
 // --quiet. A position beyond the reader table stays one where no reader is.
-std::optional<CheckOptions> ParseArguments(int argc, const char* const* argv);
+std::optional<CheckOptions> ParseArguments(int argc, char* const* argv);
 
 // The usage text, exit statuses included, for --help and after a usage error.
 const char* UsageText();
