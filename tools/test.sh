@@ -28,7 +28,7 @@ echo "== thread sanitizer =="
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIDOR_WERROR=ON \
     -DLUMIDOR_BUILD_BENCHMARKS=OFF -DLUMIDOR_TSAN=ON
 cmake --build build-tsan -j "$jobs" --target log_tests ui_busy_tests ui_window_tests ui_live_readers_tests reader_watcher_tests \
-    ui_hang_tests check_tests lumidor_pcscd_isolation
+    ui_hang_tests check_tests end_signals_tests lumidor_pcscd_isolation
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan-suppressions.txt" \
     ctest --test-dir build-tsan -L threads --output-on-failure --timeout 300
 echo "== fuzz targets =="
