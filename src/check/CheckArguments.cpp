@@ -1,5 +1,7 @@
 #include "check/CheckArguments.h"
 
+#include <getopt.h>
+
 #include <algorithm>
 #include <numeric>
 #include <string_view>
@@ -29,38 +31,78 @@ bool ParsePosition(std::string_view text, int* readerIndex) {
     return true;
 }
 
+// getopt_long's code for an argument that is no option: a position.
+constexpr int kPosition = 1;
+// Above every character code, which getopt_long gives for short options (this program has none).
+enum OptionCode { kHelp = 256, kVersion, kTest, kJson, kQuiet, kReader };
+constexpr option kOptions[] = {
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {"test", no_argument, nullptr, kTest},
+    {"json", no_argument, nullptr, kJson},
+    {"quiet", no_argument, nullptr, kQuiet},
+    {"reader", required_argument, nullptr, kReader},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Sets the option of `code` to `value` (a position's digits, a reader's name) once; false for
+// a usage error.
+bool SetOption(int code, const char* value, CheckOptions& options) {
+    switch (code) {
+        case kPosition:
+            return options.readerIndex < 0 && ParsePosition(value, &options.readerIndex);
+        case kHelp:
+            return SetOnce(&options.help);
+        case kVersion:
+            return SetOnce(&options.version);
+        case kTest:
+            return SetOnce(&options.test);
+        case kJson:
+            return SetOnce(&options.json);
+        case kQuiet:
+            return SetOnce(&options.quiet);
+        case kReader:
+            if (value[0] == '\0' || !options.readerName.empty()) {
+                return false;
+            }
+            options.readerName = value;
+            return true;
+        default:  // an unknown option, or --reader without its name
+            return false;
+    }
+}
+
 }  // namespace
 
-std::optional<CheckOptions> ParseArguments(int argc, const char* const* argv) {
+std::optional<CheckOptions> ParseArguments(int argc, char* const* argv) {
     CheckOptions options;
-    bool positionGiven = false;
-    bool nameGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        bool accepted = false;
-        if (argument == "--help") {
-            accepted = SetOnce(&options.help);
-        } else if (argument == "--version") {
-            accepted = SetOnce(&options.version);
-        } else if (argument == "--test") {
-            accepted = SetOnce(&options.test);
-        } else if (argument == "--json") {
-            accepted = SetOnce(&options.json);
-        } else if (argument == "--quiet") {
-            accepted = SetOnce(&options.quiet);
-        } else if (argument == "--reader") {
-            accepted = i + 1 < argc && argv[i + 1][0] != '\0' && SetOnce(&nameGiven);
-            if (accepted) {
-                options.readerName = argv[++i];
+    // getopt_long's own messages would come before the program's; 0 starts a new scan.
+    opterr = 0;
+    optind = 0;
+    // The first argument that getopt_long has not handed back.
+    int next = 1;
+    int code = 0;
+    int index = -1;
+    // The leading '-' hands back every argument in its place, positions included: nothing is
+    // reordered, and options and a position may come in any order.
+    while ((code = getopt_long(argc, argv, "-", kOptions, &index)) != -1) {
+        if (code >= kHelp) {
+            // getopt_long also takes a prefix of an option's name, and --reader=NAME: neither
+            // is an option of this program, whose option words are the whole names.
+            const bool separateValue = optarg != nullptr && optarg == argv[optind - 1];
+            const std::string_view word = argv[optind - (separateValue ? 2 : 1)];
+            if (word.substr(2) != kOptions[index].name) {
+                return std::nullopt;
             }
-        } else if (!argument.empty() && argument[0] != '-') {
-            accepted = SetOnce(&positionGiven) && ParsePosition(argument, &options.readerIndex);
         }
-        if (!accepted) {
+        if (!SetOption(code, optarg, options)) {
             return std::nullopt;
         }
+        next = optind;
     }
-    if ((positionGiven && nameGiven) || (options.json && options.quiet)) {
+    // getopt_long stops early only at "--", which is no option of this program.
+    if (next < argc || (options.readerIndex >= 0 && !options.readerName.empty()) ||
+        (options.json && options.quiet)) {
         return std::nullopt;
     }
     return options;

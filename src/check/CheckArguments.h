@@ -16,10 +16,11 @@ struct CheckOptions {
     std::string readerName;
 };
 
-// The options of `argv`, or none for a usage error: an unknown option, a repeated one, a
-// position that is not plain decimal digits, both a position and --reader, or --json with
-// --quiet. A position beyond the reader table stays one where no reader is.
-std::optional<CheckOptions> ParseArguments(int argc, const char* const* argv);
+// The options of `argv`, or none for a usage error: an unknown option (a shortened name, "--"
+// and --reader=NOME among them), a repeated one, a position that is not plain decimal digits,
+// both a position and --reader, or --json with --quiet. A position beyond the reader table
+// stays one where no reader is.
+std::optional<CheckOptions> ParseArguments(int argc, char* const* argv);
 
 // The usage text, exit statuses included, for --help and after a usage error.
 const char* UsageText();

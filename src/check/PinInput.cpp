@@ -1,10 +1,9 @@
 #include "check/PinInput.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
-#include "check/TerminalEcho.h"
+#include "platform/StandardInput.h"
+#include "platform/TerminalEcho.h"
 
 namespace {
 
@@ -15,13 +14,13 @@ constexpr std::size_t kPinReadMax = 256;
 
 PinLine ReadPin(std::string& pin) {
     pin.reserve(kPinReadMax);
-    EchoOff echoOff(STDIN_FILENO);
+    EchoOff echoOff;
     if (echoOff.Active()) {
         std::fprintf(stderr, "PIN: ");
     }
     bool any = false;
     char byte = 0;
-    while (read(STDIN_FILENO, &byte, 1) == 1) {
+    while (ReadStandardInputByte(byte)) {
         any = true;
         if (byte == '\n') {
             break;

@@ -1,38 +1,27 @@
 #include "check/SignalExit.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
 
-#include <thread>
-
-#include "check/TerminalEcho.h"
 #include "log/Log.h"
+#include "platform/EndSignals.h"
+#include "platform/TerminalEcho.h"
 
 namespace {
 
-sigset_t EndingSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        sigaddset(&signals, number);
-    }
-    return signals;
-}
-
-[[noreturn]] void EndOnFirstSignal(sigset_t signals) {
-    int number = 0;
-    while (sigwait(&signals, &number) != 0) {
-    }
+[[noreturn]] void EndWith(int status) {
     LogStop();
-    RestoreTerminalEcho();
-    _exit(128 + number);
+    if (RestoreTerminalEcho()) {
+        // The line of the PIN prompt, which no echoed line end closed.
+        std::fputs("\n", stderr);
+    }
+    // At once, as from the signal itself: no exit handlers, no destructors of static objects
+    // that the main thread may be using.
+    std::_Exit(status);
 }
 
 }  // namespace
 
 void EndOnSignals() {
-    const sigset_t signals = EndingSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread(EndOnFirstSignal, signals).detach();
+    HandleEndSignals(EndWith);
 }

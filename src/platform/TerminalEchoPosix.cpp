@@ -1,4 +1,4 @@
-#include "check/TerminalEcho.h"
+#include "platform/TerminalEcho.h"
 
 #include <signal.h>
 #include <termios.h>
@@ -9,9 +9,8 @@
 
 namespace {
 
-// Written before g_echoOff is set, read by the signal thread and the stop handler only while
-// it is.
-int g_terminal = -1;
+// Written before g_echoOff is set, read by the thread ending the program and the stop handler
+// only while it is.
 termios g_saved{};
 termios g_quiet{};
 std::atomic<bool> g_echoOff{false};
@@ -19,19 +18,19 @@ std::atomic<bool> g_echoOff{false};
 constexpr int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 struct sigaction g_previous[3];
 
-// Ctrl-Z (or a read or write from the background) at the PIN prompt: the shell gets its
+// Ctrl-Z (or a read or write from the background) while the echo is off: the shell gets its
 // terminal back with the echo on, and the echo goes off again once the program continues.
 // Only async-signal-safe calls. The other stop signals are blocked meanwhile, so that setting
 // the terminal from the background is allowed rather than stopped.
 void StopWithTheEchoBack(int) {
     const int savedErrno = errno;
     if (g_echoOff) {
-        tcsetattr(g_terminal, TCSANOW, &g_saved);
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
     }
     // Stops the whole process at once, whichever thread runs this; returns once continued.
     kill(getpid(), SIGSTOP);
     if (g_echoOff) {
-        tcsetattr(g_terminal, TCSANOW, &g_quiet);
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_quiet);
     }
     errno = savedErrno;
 }
@@ -57,32 +56,31 @@ void RestoreStopSignals() {
 
 }  // namespace
 
-EchoOff::EchoOff(int fd) {
-    if (isatty(fd) == 0 || tcgetattr(fd, &g_saved) != 0) {
+EchoOff::EchoOff() {
+    if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &g_saved) != 0) {
         return;
     }
-    g_terminal = fd;
     g_quiet = g_saved;
     g_quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     // Set before the echo goes off: a signal in between then finds the settings to restore.
     g_echoOff = true;
     HandleStopSignals();
-    tcsetattr(fd, TCSAFLUSH, &g_quiet);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_quiet);
     m_active = true;
 }
 
 EchoOff::~EchoOff() {
     if (m_active) {
-        tcsetattr(g_terminal, TCSAFLUSH, &g_saved);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
         g_echoOff = false;
         RestoreStopSignals();
     }
 }
 
-void RestoreTerminalEcho() {
-    if (g_echoOff) {
-        tcsetattr(g_terminal, TCSANOW, &g_saved);
-        ssize_t ignored = write(STDERR_FILENO, "\n", 1);
-        (void)ignored;
+bool RestoreTerminalEcho() {
+    if (!g_echoOff) {
+        return false;
     }
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
+    return true;
 }
