@@ -21,6 +21,7 @@
 #include "ui/PinDialog.h"
 #include "ui/TokenInfo.h"
 #include "ui/framework/DialogTemplate.h"
+#include "ui/framework/ProgramResources.h"
 #include "ui/resource.h"
 
 namespace {

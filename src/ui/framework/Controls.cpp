@@ -15,18 +15,7 @@
 #include <QTreeWidget>
 
 #include "platform/Wipe.h"
-
-namespace {
-
-QString ToQ(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string FromQ(const QString& text) {
-    return text.toUtf8().toStdString();
-}
-
-}  // namespace
+#include "ui/framework/QtText.h"
 
 void CWnd::SetWindowText(const std::string& text) {
     QWidget* widget = m_widget;
