@@ -1,6 +1,5 @@
 #include "ui/framework/Controls.h"
 
-#include <string.h>  // explicit_bzero
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -77,9 +76,9 @@ void CEdit::TakeSecretText(std::string& text) {
     const QString typed = edit->text();
     QByteArray utf8 = typed.toUtf8();
     text.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-    explicit_bzero(utf8.data(), static_cast<std::size_t>(utf8.size()));
-    explicit_bzero(const_cast<QChar*>(typed.constData()),
-                   static_cast<std::size_t>(typed.size()) * sizeof(QChar));
+    WipeBytes(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    WipeBytes(const_cast<QChar*>(typed.constData()),
+              static_cast<std::size_t>(typed.size()) * sizeof(QChar));
     // setText, unlike clear(), also drops the field's undo steps.
     edit->setText(QString());
 }
