@@ -4,8 +4,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <chrono>
-#include <functional>
-#include <string>
+
+#include "ui/framework/BusyWait.h"
 
 class QFrame;
 class QLabel;
@@ -17,8 +17,6 @@ class QWidget;
 // no function).
 class BusyIndicator {
 public:
-    using AwaitedText = std::function<std::string(std::chrono::milliseconds elapsed)>;
-
     BusyIndicator(QWidget* window, std::chrono::milliseconds showAfter, AwaitedText awaitedText);
     ~BusyIndicator();
     BusyIndicator(const BusyIndicator&) = delete;

@@ -46,7 +46,9 @@ public:
     CDialogEx& operator=(const CDialogEx&) = delete;
 
     // Builds the dialog from its template, initialises it and runs it until EndDialog.
-    // Returns the code given to EndDialog, or -1 when the dialog could not be built.
+    // Returns the code given to EndDialog, or -1 when the dialog could not be built (no such
+    // template, or the dialog is open already). Throws std::logic_error when the framework
+    // cannot build it at all: no resources registered, or a control kind without maker.
     int DoModal();
     // The same without a loop of its own: the dialog stays open until DestroyWindow.
     bool Create();
