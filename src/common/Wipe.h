@@ -2,7 +2,11 @@
 
 // Secrets (the PIN) are overwritten before their memory is let go.
 
+#include <cstddef>
 #include <string>
+
+// Overwrites `size` bytes at `data` in a way the compiler cannot drop.
+void WipeBytes(void* data, std::size_t size);
 
 // Overwrites the text's whole buffer in a way the compiler cannot drop, then empties it.
 void Wipe(std::string& text);

@@ -2,640 +2,30 @@
 // every private key on it, one message line per key.
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <memory>
 #include <vector>
 
-#include "common/CleanText.h"
 #include "common/Hex.h"
-#include "common/SecretString.h"
+#include "common/MessageList.h"
 #include "log/Log.h"
-#include "manager/KeyText.h"
 #include "manager/Pcsc.h"
-#include "manager/PinWarning.h"
 #include "manager/Pkcs11Calls.h"
-#include "manager/PublicHalf.h"
+#include "manager/SigningRun.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
-#include "manager/TokenCertificates.h"
 #include "manager/TokenDetails.h"
-#include "platform/SecureZero.h"
 
 namespace {
 
 constexpr const char* kTestCardSource = "CSmartCardManager::TestCard";
-constexpr const char* kSource = "CSmartCardManager::CardTest";
-// Longer PINs are refused: no token takes them, and the login copy has this room.
-constexpr CK_ULONG kMaxKeys = 128;
-constexpr CK_ULONG kKeyTextSize = 64;
-constexpr CK_ULONG kSignatureSize = 8192;
 constexpr uint32_t kNoPrivateKey = 0x20;
-constexpr auto kNotForSigning = static_cast<uint32_t>(CKR_KEY_FUNCTION_NOT_PERMITTED);
-constexpr auto kSignatureInvalid = static_cast<uint32_t>(CKR_SIGNATURE_INVALID);
-// Signed as it stands: no hash, no DigestInfo, no terminator.
-constexpr char kTestValue[] = "supercalifragilistixespiralidoso";
-constexpr CK_ULONG kTestValueSize = sizeof kTestValue - 1;
-static_assert(kTestValueSize == 32);
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
-    char buffer[512];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(buffer, sizeof buffer, format, arguments);
-    va_end(arguments);
-    return buffer;
-}
-
-// A text the program composed itself: logged as it stands, never used as a format.
-void LogVerbatim(uint32_t code, const std::string& text) {
-    LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource, "%s", text.c_str());
-}
-
-// A line for the user: logged and added to the message list.
-void Report(IMessageList* list, uint32_t code, const std::string& text) {
-    LogVerbatim(code, text);
-    if (list != nullptr) {
-        AddStatusLine(list, text.c_str());
-    }
-}
-
-// The bytes of a fixed-size attribute buffer that the module filled; none when it did not
-// return the attribute, or tells a length the buffer cannot have held.
-std::size_t ReturnedLength(const CK_ATTRIBUTE& attribute) {
-    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION || attribute.ulValueLen > kKeyTextSize) {
-        return 0;
-    }
-    return attribute.ulValueLen;
-}
-
-// The mechanism that signs with a key of this type, or false when the test has none.
-bool SigningMechanism(CK_KEY_TYPE type, CK_MECHANISM_TYPE* mechanism) {
-    switch (type) {
-        case CKK_RSA:
-            *mechanism = CKM_RSA_PKCS;
-            return true;
-        case CKK_EC:
-            *mechanism = CKM_ECDSA;
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Answers that mean the PIN was refused, and may have cost one of its tries.
-bool IsPinFailure(uint32_t code) {
-    return code == CKR_PIN_INCORRECT || code == CKR_PIN_LEN_RANGE || code == CKR_PIN_LOCKED ||
-           code == CKR_PIN_EXPIRED;
-}
-
-const char* SignatureExplanation(uint32_t result) {
-    switch (result) {
-        case CKR_FUNCTION_FAILED:
-            return "(la carta non e' attiva)";
-        case CKR_PIN_INCORRECT:
-            return "(il PIN non combacia con quello memorizzato nel token)";
-        case CKR_PIN_EXPIRED:
-            return "(il PIN e' scaduto e va cambiato)";
-        case CKR_PIN_LOCKED:
-            return "(il PIN e' bloccato per troppi errori)";
-        default:
-            return "(errore non gestito)";
-    }
-}
-
-std::string LoginFailureText(uint32_t result) {
-    switch (result) {
-        case CKR_PIN_INCORRECT:
-            return "* PIN INCORRECT *";
-        case CKR_PIN_INVALID:
-            return "* PIN INVALID *";
-        case CKR_PIN_EXPIRED:
-            return "* PIN EXPIRED *";
-        case CKR_PIN_LOCKED:
-            return "* PIN LOCKED *";
-        default:
-            return Format("C_Login error 0x%X", result);
-    }
-}
-
-// One private key as the test shows and uses it.
-struct PrivateKey {
-    CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
-    CK_KEY_TYPE type = CKK_RSA;
-    std::string id;
-    ObjectValue idBytes;  // what pairs the key with its public half
-    std::string label;    // empty when the key has none
-    bool alwaysAuthenticate = false;
-    bool canSign = true;
-};
-
-// The step of a signature that answered.
-enum class SignStep { SignInit, Login, Sign };
-
-const char* StepFunction(SignStep step) {
-    switch (step) {
-        case SignStep::SignInit:
-            return "C_SignInit";
-        case SignStep::Login:
-            return "C_Login";
-        case SignStep::Sign:
-            break;
-    }
-    return "C_Sign";
-}
-
-struct SignAttempt {
-    uint32_t code = 0;
-    SignStep step = SignStep::Sign;
-};
-
-// What one key came to.
-enum class KeyVerdict {
-    Signed,
-    Failed,         // the key's own failure; the test goes on
-    NotForSigning,  // the key is not meant to sign; it does not count in the verdict
-    BadSignature,   // it signed, but the signature does not verify
-    EndsTest,       // C_SignInit refused it in a way that ends the whole test
-};
-
-struct KeyOutcome {
-    KeyVerdict verdict = KeyVerdict::Signed;
-    uint32_t code = 0;
-};
-
-// What the keys of the whole card came to, token after token.
-struct SigningTally {
-    bool anyForSigning = false;
-    bool anyBadSignature = false;
-    uint32_t last = 0;  // the last result of a key meant for signing
-};
-
-// The test on one token of the card (one slot) of a loaded module: it holds the session and
-// the login, and gives back the login, then the session, when it ends.
-class SigningRun {
-public:
-    SigningRun(CSmartCardManager& manager, const std::string& module, const SecretString& pin,
-               CK_FUNCTION_LIST* p11, CK_SLOT_ID slot)
-        : m_manager(manager), m_module(module), m_pin(pin), m_p11(p11), m_slot(slot) {}
-    ~SigningRun();
-    SigningRun(const SigningRun&) = delete;
-    SigningRun& operator=(const SigningRun&) = delete;
-
-    // Reads the token's information and opens a session. The checked token (the card's
-    // first) must be the one the last check read: its information becomes the manager's.
-    uint32_t OpenSession(bool checkedToken);
-    uint32_t LogIn();
-    // The token's private keys, at most kMaxKeys.
-    uint32_t FindKeys(std::vector<CK_OBJECT_HANDLE>* keys);
-    // Logged in, the token shows its private keys too, so every certificate's pairing is
-    // known. Failures are only logged: the certificates do not decide the test.
-    std::vector<TokenCertificate> ReadCertificates() {
-        return ReadTokenCertificates(m_p11, m_session, std::time(nullptr), kSource);
-    }
-    // Tries every key into `tally`; false when a key ended the whole test, with its code in
-    // `ended`.
-    bool SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys, SigningTally& tally,
-                      uint32_t* ended);
-    std::string TokenLabel() const { return TokenText(m_token.label, sizeof m_token.label); }
-
-private:
-    uint32_t Fail(const char* function, CK_RV rv) {
-        return ReportCallFailure(m_manager.m_statusList, kSource, m_module, function, rv);
-    }
-    uint32_t Login(CK_USER_TYPE user);
-    // After the token refused the user login: what its flags now say, and a plain line when
-    // the answer means a wrong PIN.
-    void ReportRefusedPin(uint32_t code, CK_FLAGS flagsBefore);
-    PrivateKey ReadKey(CK_OBJECT_HANDLE handle);
-    KeyOutcome TryKey(const PrivateKey& key);
-    KeyOutcome SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
-    SignAttempt Attempt(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
-    uint32_t ContextLogin();
-    CK_RV SignOnce();
-    void LogSessionInformation(uint32_t code);
-    KeyOutcome CheckSignature(const PrivateKey& key, CK_MECHANISM_TYPE mechanism);
-    void ReportKey(const PrivateKey& key, const KeyOutcome& outcome);
-
-    CSmartCardManager& m_manager;
-    const std::string& m_module;
-    const SecretString& m_pin;
-    CK_FUNCTION_LIST* m_p11;
-    CK_SLOT_ID m_slot;
-    CK_TOKEN_INFO m_token{};
-    CK_SESSION_HANDLE m_session = CK_INVALID_HANDLE;
-    bool m_sessionOpen = false;
-    bool m_loggedIn = false;
-    // The PIN failure of a context-specific login: later keys present no PIN at all, so
-    // that a signature PIN unlike the user PIN costs at most one try.
-    uint32_t m_contextLoginFailure = 0;
-    std::vector<CK_BYTE> m_signature = std::vector<CK_BYTE>(kSignatureSize);
-    CK_ULONG m_signatureLength = 0;
-};
-
-SigningRun::~SigningRun() {
-    if (m_loggedIn) {
-        MODULE_CALL(m_p11, C_Logout, m_session);
-    }
-    if (m_sessionOpen) {
-        MODULE_CALL(m_p11, C_CloseSession, m_session);
-    }
-}
-
-uint32_t SigningRun::OpenSession(bool checkedToken) {
-    CK_TOKEN_INFO& token = m_token;
-    CK_RV rv = MODULE_CALL(m_p11, C_GetTokenInfo, m_slot, &token);
-    if (rv != CKR_OK) {
-        return Fail("C_GetTokenInfo", rv);
-    }
-    const std::string serial = TokenSerialField(token);
-    if (checkedToken && serial != m_manager.m_checkedCard.serialNumber) {
-        LOG_MESSAGE(
-            static_cast<int32_t>(kCardChanged), 0, kSource,
-            "The token in reader '%s' has serial number '%s', the checked one had "
-            "'%s': no PIN is presented.",
-            m_manager.m_readerName.c_str(), CleanText(token.serialNumber, serial.size()).c_str(),
-            CleanText(
-                reinterpret_cast<const unsigned char*>(m_manager.m_checkedCard.serialNumber.data()),
-                m_manager.m_checkedCard.serialNumber.size())
-                .c_str());
-        return kCardChanged;
-    }
-    if (checkedToken) {
-        m_manager.m_slotId = m_slot;
-        m_manager.m_tokenInfo = token;
-    }
-    rv = MODULE_CALL(m_p11, C_OpenSession, m_slot, CKF_SERIAL_SESSION | CKF_RW_SESSION,
-                     static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &m_session);
-    if (rv != CKR_OK) {
-        return Fail("C_OpenSession", rv);
-    }
-    m_sessionOpen = true;
-    return 0;
-}
-
-// The PIN goes to the module from a buffer of its own, wiped right after the call.
-uint32_t SigningRun::Login(CK_USER_TYPE user) {
-    CK_UTF8CHAR buffer[kMaxPinBytes];
-    std::memcpy(buffer, m_pin.data(), m_pin.size());
-    CK_RV answer =
-        MODULE_CALL(m_p11, C_Login, m_session, user, buffer, static_cast<CK_ULONG>(m_pin.size()));
-    SecureZero(buffer, sizeof buffer);
-    return ResultCode(answer, "C_Login", kSource);
-}
-
-// A login with a wrong PIN may be the one that locks the card: the token's own flags, read
-// just now, decide whether it is tried.
-uint32_t SigningRun::LogIn() {
-    const CK_FLAGS tokenFlags = m_token.flags;
-    uint32_t code = 0;
-    bool presented = false;
-    if ((tokenFlags & CKF_USER_PIN_LOCKED) != 0) {
-        code = CKR_PIN_LOCKED;
-        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
-                    "The token reports its user PIN locked: no login is tried.");
-    } else if (m_pin.TooLong()) {
-        code = CKR_PIN_LEN_RANGE;
-        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
-                    "PIN longer than %u bytes: refused before C_Login.",
-                    static_cast<unsigned int>(kMaxPinBytes));
-    } else {
-        const std::string warning = PinWarningText(tokenFlags);
-        if (!warning.empty()) {
-            Report(m_manager.m_statusList, 0, warning);
-        }
-        code = Login(CKU_USER);
-        presented = true;
-    }
-    if (code != CKR_OK && code != CKR_USER_ALREADY_LOGGED_IN) {
-        Report(m_manager.m_statusList, code, LoginFailureText(code));
-        if (presented) {
-            ReportRefusedPin(code, tokenFlags);
-        }
-        return code;
-    }
-    m_loggedIn = true;
-    return 0;
-}
-
-void SigningRun::ReportRefusedPin(uint32_t code, CK_FLAGS flagsBefore) {
-    constexpr CK_FLAGS kPinFlags =
-        CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED;
-    CK_TOKEN_INFO now;
-    std::memset(&now, 0, sizeof now);
-    const bool read = MODULE_CALL(m_p11, C_GetTokenInfo, m_slot, &now) == CKR_OK;
-    const CK_FLAGS flagsAfter = read ? now.flags : flagsBefore;
-    const bool moved = (flagsAfter & kPinFlags) != (flagsBefore & kPinFlags);
-    LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
-                "After the refused login the token's flags are 0x%lX (0x%lX before).",
-                static_cast<unsigned long>(flagsAfter), static_cast<unsigned long>(flagsBefore));
-    // Modules answer a wrong PIN with other codes too: what the card did decides.
-    if (code == CKR_PIN_INCORRECT || code == CKR_USER_NOT_LOGGED_IN ||
-        (code == CKR_GENERAL_ERROR && moved)) {
-        Report(m_manager.m_statusList, code,
-               "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta");
-    }
-    // A warning given before the login is not given again.
-    const std::string warning = PinWarningText(flagsAfter);
-    if (!warning.empty() && warning != PinWarningText(flagsBefore)) {
-        Report(m_manager.m_statusList, code, warning);
-    }
-}
-
-uint32_t SigningRun::FindKeys(std::vector<CK_OBJECT_HANDLE>* keys) {
-    CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
-    CK_BBOOL onToken = CK_TRUE;
-    CK_ATTRIBUTE search[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
-                             {CKA_TOKEN, &onToken, sizeof onToken}};
-    CK_RV rv = MODULE_CALL(m_p11, C_FindObjectsInit, m_session, search, static_cast<CK_ULONG>(2));
-    if (rv != CKR_OK) {
-        return Fail("C_FindObjectsInit", rv);
-    }
-    keys->assign(kMaxKeys, CK_INVALID_HANDLE);
-    CK_ULONG found = 0;
-    rv = MODULE_CALL(m_p11, C_FindObjects, m_session, keys->data(), kMaxKeys, &found);
-    if (rv != CKR_OK) {
-        return Fail("C_FindObjects", rv);
-    }
-    rv = MODULE_CALL(m_p11, C_FindObjectsFinal, m_session);
-    if (rv != CKR_OK) {
-        return Fail("C_FindObjectsFinal", rv);
-    }
-    // A module may count more than it had room to write: only the array is read.
-    if (found > kMaxKeys) {
-        LOG_MESSAGE(0, 0, kSource, "C_FindObjects reported %lu keys for %lu places.",
-                    static_cast<unsigned long>(found), static_cast<unsigned long>(kMaxKeys));
-        found = kMaxKeys;
-    }
-    keys->resize(found);
-    return 0;
-}
-
-PrivateKey SigningRun::ReadKey(CK_OBJECT_HANDLE handle) {
-    CK_ULONG size = 0;
-    MODULE_CALL(m_p11, C_GetObjectSize, m_session, handle, &size);
-
-    // Each value starts as what an attribute the module does not return means.
-    CK_KEY_TYPE keyType = CKK_RSA;
-    unsigned char label[kKeyTextSize] = {};
-    unsigned char id[kKeyTextSize] = {};
-    CK_BBOOL alwaysAuthenticate = CK_FALSE;
-    CK_BBOOL sign = CK_TRUE;
-    CK_ATTRIBUTE attributes[] = {{CKA_KEY_TYPE, &keyType, sizeof keyType},
-                                 {CKA_LABEL, label, kKeyTextSize},
-                                 {CKA_ID, id, kKeyTextSize},
-                                 {CKA_ALWAYS_AUTHENTICATE, &alwaysAuthenticate, sizeof(CK_BBOOL)},
-                                 {CKA_SIGN, &sign, sizeof(CK_BBOOL)}};
-    // With these answers every attribute tells by its length whether it came; with any
-    // other, none of them did.
-    const CK_RV rv = MODULE_CALL(m_p11, C_GetAttributeValue, m_session, handle, attributes,
-                                 static_cast<CK_ULONG>(5));
-    if (rv != CKR_OK && rv != CKR_ATTRIBUTE_SENSITIVE && rv != CKR_ATTRIBUTE_TYPE_INVALID &&
-        rv != CKR_BUFFER_TOO_SMALL) {
-        for (CK_ATTRIBUTE& attribute : attributes) {
-            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        }
-    }
-
-    PrivateKey key;
-    key.handle = handle;
-    // A module that does not tell the type gets the test's historical mechanism.
-    key.type = attributes[0].ulValueLen == sizeof keyType ? keyType : CKK_RSA;
-    key.label = CleanText(label, ReturnedLength(attributes[1]));
-    key.idBytes.assign(id, id + ReturnedLength(attributes[2]));
-    // An id longer than its field is read whole: it is what pairs the key with its public half.
-    if (key.idBytes.empty() && attributes[2].ulValueLen > kKeyTextSize) {
-        ObjectValue whole;
-        if (ReadAttribute(m_p11, m_session, handle, CKA_ID, &whole) == CKR_OK) {
-            key.idBytes = whole;
-        }
-    }
-    key.id = KeyIdText(key.idBytes.data(), key.idBytes.size());
-    key.alwaysAuthenticate =
-        attributes[3].ulValueLen == sizeof(CK_BBOOL) && alwaysAuthenticate != CK_FALSE;
-    // A module that does not tell leaves the key to C_SignInit.
-    key.canSign = attributes[4].ulValueLen != sizeof(CK_BBOOL) || sign != CK_FALSE;
-    return key;
-}
-
-CK_RV SigningRun::SignOnce() {
-    CK_BYTE data[kTestValueSize];
-    std::memcpy(data, kTestValue, kTestValueSize);
-    std::fill(m_signature.begin(), m_signature.end(), 0);
-    CK_ULONG length = kSignatureSize;
-    const CK_RV rv =
-        MODULE_CALL(m_p11, C_Sign, m_session, data, kTestValueSize, m_signature.data(), &length);
-    // A length beyond the buffer cannot have been written: such a signature is none.
-    m_signatureLength = rv == CKR_OK && length <= kSignatureSize ? length : 0;
-    return rv;
-}
-
-uint32_t SigningRun::ContextLogin() {
-    const uint32_t code = Login(CKU_CONTEXT_SPECIFIC);
-    if (IsPinFailure(code)) {
-        m_contextLoginFailure = code;
-    }
-    if (code != CKR_OK) {
-        // The started signature stays pending until a C_Sign ends it; without that the next
-        // key's C_SignInit would find it active. No PIN goes with it.
-        SignOnce();
-    }
-    return code;
-}
-
-// One signature from the start: a failed C_Sign has ended the operation, so every attempt
-// begins with its own C_SignInit and, for a key that wants it, its own login.
-SignAttempt SigningRun::Attempt(const PrivateKey& key, CK_MECHANISM_TYPE mechanismType) {
-    CK_MECHANISM mechanism = {mechanismType, nullptr, 0};
-    const uint32_t started = ResultCode(
-        MODULE_CALL(m_p11, C_SignInit, m_session, &mechanism, key.handle), "C_SignInit", kSource);
-    if (started != CKR_OK) {
-        return {started, SignStep::SignInit};
-    }
-    if (key.alwaysAuthenticate) {
-        const uint32_t loggedIn = ContextLogin();
-        if (loggedIn != CKR_OK) {
-            return {loggedIn, SignStep::Login};
-        }
-    }
-    return {ResultCode(SignOnce(), "C_Sign", kSource), SignStep::Sign};
-}
-
-void SigningRun::LogSessionInformation(uint32_t code) {
-    CK_SESSION_INFO info;
-    std::memset(&info, 0, sizeof info);
-    if (MODULE_CALL(m_p11, C_GetSessionInfo, m_session, &info) == CKR_OK)
-        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
-                    "Current session information :\n  state = 0x%X \n  flags = 0x%X "
-                    "\n  deviceError = 0x%X \n",
-                    static_cast<unsigned int>(info.state), static_cast<unsigned int>(info.flags),
-                    static_cast<unsigned int>(info.ulDeviceError));
-}
-
-KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mechanism) {
-    SignAttempt attempt = Attempt(key, mechanism);
-    if (attempt.step == SignStep::SignInit) {
-        const uint32_t code = attempt.code;
-        if (code == kNotForSigning) {
-            return {KeyVerdict::NotForSigning, code};
-        }
-        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
-                    "La credenziale '%s' ha generato l'errore C_SignInit 0x%X.", key.id.c_str(),
-                    code);
-        if (m_manager.m_statusList != nullptr) {
-            AddStatusLine(m_manager.m_statusList,
-                          FormatStatus(code, key.id.c_str(), "C_SignInit", kStatusKeyError));
-        }
-        return {KeyVerdict::EndsTest, code};
-    }
-    if (attempt.code == CKR_OK) {
-        return {KeyVerdict::Signed, 0};
-    }
-    LOG_MESSAGE(static_cast<int32_t>(attempt.code), 0, kSource,
-                "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
-                StepFunction(attempt.step), attempt.code);
-    // Some cards fail the first signature after power-up: one more, from the start.
-    if (attempt.step == SignStep::Sign && attempt.code == CKR_FUNCTION_FAILED) {
-        attempt = Attempt(key, mechanism);
-        if (attempt.code != CKR_OK && g_logLevel >= 1) {
-            if (attempt.step == SignStep::Sign)
-                LogMessage(static_cast<int32_t>(attempt.code), 0, kSource,
-                           "Second C_Sign call, return error: 0x%x.", attempt.code);
-            else
-                LogMessage(static_cast<int32_t>(attempt.code), 0, kSource,
-                           "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
-                           StepFunction(attempt.step), attempt.code);
-        }
-    }
-    const uint32_t code = attempt.code;
-    LogSessionInformation(code);
-    return {code == 0 ? KeyVerdict::Signed : KeyVerdict::Failed, code};
-}
-
-KeyOutcome SigningRun::TryKey(const PrivateKey& key) {
-    if (!key.canSign) {
-        return {KeyVerdict::NotForSigning, kNotForSigning};
-    }
-    CK_MECHANISM_TYPE mechanism = CKM_RSA_PKCS;
-    if (!SigningMechanism(key.type, &mechanism)) {
-        const auto code = static_cast<uint32_t>(CKR_KEY_TYPE_INCONSISTENT);
-        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
-                    "Key '%s' is of type 0x%lX, which the test cannot sign with.", key.id.c_str(),
-                    static_cast<unsigned long>(key.type));
-        return {KeyVerdict::Failed, code};
-    }
-    if (key.alwaysAuthenticate && m_contextLoginFailure != CKR_OK) {
-        const uint32_t code = m_contextLoginFailure;
-        LOG_MESSAGE(static_cast<int32_t>(code), 0, kSource,
-                    "Key '%s' needs its own login, which the token refused already: no PIN "
-                    "is presented again.",
-                    key.id.c_str());
-        return {KeyVerdict::Failed, code};
-    }
-    const KeyOutcome outcome = SignWithKey(key, mechanism);
-    return outcome.verdict == KeyVerdict::Signed ? CheckSignature(key, mechanism) : outcome;
-}
-
-// A signature that the key's own public half refuses would be refused by every verifier.
-KeyOutcome SigningRun::CheckSignature(const PrivateKey& key, CK_MECHANISM_TYPE mechanism) {
-    const PublicHalf half = FindPublicHalf(m_p11, m_session, key.idBytes);
-    if (!half.key) {
-        LOG_MESSAGE(0, 0, kSource,
-                    half.source == PublicHalfSource::None
-                        ? "The signature of key '%s' could not be verified: the token holds "
-                          "no public key or certificate with its id."
-                        : "The signature of key '%s' could not be verified: its public key "
-                          "or certificate could not be read.",
-                    key.id.c_str());
-        return {KeyVerdict::Signed, 0};
-    }
-    const SignatureScheme scheme =
-        mechanism == CKM_ECDSA ? SignatureScheme::Ecdsa : SignatureScheme::RsaPkcs1;
-    if (!KeyServesScheme(half.key, scheme)) {
-        // An RSASSA-PSS key, say, beside a PKCS#1 v1.5 signature: nothing can be told.
-        LOG_MESSAGE(0, 0, kSource,
-                    "The signature of key '%s' could not be verified: its %s holds a key of "
-                    "a kind the mechanism does not use.",
-                    key.id.c_str(),
-                    half.source == PublicHalfSource::Certificate ? "certificate" : "public key");
-        return {KeyVerdict::Signed, 0};
-    }
-    const auto* value = reinterpret_cast<const unsigned char*>(kTestValue);
-    if (SignatureVerifies(half.key, scheme, value, kTestValueSize, m_signature.data(),
-                          m_signatureLength)) {
-        LOG_MESSAGE(0, 0, kSource, "The signature of key '%s' verifies with its %s.",
-                    key.id.c_str(),
-                    half.source == PublicHalfSource::Certificate ? "certificate" : "public key");
-        return {KeyVerdict::Signed, 0};
-    }
-    return {KeyVerdict::BadSignature, kSignatureInvalid};
-}
-
-void SigningRun::ReportKey(const PrivateKey& key, const KeyOutcome& outcome) {
-    IMessageList* list = m_manager.m_statusList;
-    const char* id = key.id.c_str();
-    const char* label = key.label.c_str();
-    const bool labelled = !key.label.empty();
-    switch (outcome.verdict) {
-        case KeyVerdict::Signed:
-            Report(list, 0,
-                   labelled ? Format("La credenziale '%s' (%s) ha firmato correttamente", id, label)
-                            : Format("La credenziale '%s' ha firmato correttamente", id));
-            break;
-        case KeyVerdict::Failed:
-            Report(list, outcome.code,
-                   labelled ? Format("Errore '0x%.2X' durante la firma con la credenziale '%s' "
-                                     "(%s)",
-                                     outcome.code, id, label)
-                            : Format("Errore '0x%.2X' durante la firma con la credenziale '%s'",
-                                     outcome.code, id));
-            Report(list, outcome.code, SignatureExplanation(outcome.code));
-            break;
-        case KeyVerdict::BadSignature:
-            Report(list, outcome.code,
-                   labelled
-                       ? Format("La firma della credenziale '%s' (%s) non e' valida", id, label)
-                       : Format("La firma della credenziale '%s' non e' valida", id));
-            break;
-        case KeyVerdict::NotForSigning:
-            Report(list, outcome.code,
-                   labelled
-                       ? Format("La credenziale '%s' (%s) non e' abilitata alla firma", id, label)
-                       : Format("La credenziale '%s' non e' abilitata alla firma", id));
-            break;
-        case KeyVerdict::EndsTest:
-            break;  // reported where it happened
-    }
-}
-
-bool SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys, SigningTally& tally,
-                              uint32_t* ended) {
-    for (CK_OBJECT_HANDLE handle : keys) {
-        const PrivateKey key = ReadKey(handle);
-        const KeyOutcome outcome = TryKey(key);
-        if (outcome.verdict == KeyVerdict::EndsTest) {
-            *ended = outcome.code;
-            return false;
-        }
-        ReportKey(key, outcome);
-        if (outcome.verdict != KeyVerdict::NotForSigning) {
-            tally.anyForSigning = true;
-            tally.last = outcome.code;
-        }
-        tally.anyBadSignature =
-            tally.anyBadSignature || outcome.verdict == KeyVerdict::BadSignature;
-    }
-    return true;
-}
 
 // The keys of every token of the card, counted together; the count of keys found so far in
 // the card's tokens is `count`. The test's no-key failure when there is none.
 uint32_t ReportKeyCount(IMessageList* list, const std::string& module, std::size_t count) {
     if (count == 0) {
-        LOG_MESSAGE(static_cast<int32_t>(kNoPrivateKey), 0, kSource,
+        LOG_MESSAGE(static_cast<int32_t>(kNoPrivateKey), 0, kCardTestSource,
                     "C_FindObjectsInit error:0x%X.", kNoPrivateKey);
         if (list != nullptr) {
             AddStatusLine(list, FormatStatus(kNoPrivateKey, module.c_str(), "C_FindObjectsInit",
@@ -653,7 +43,7 @@ uint32_t ReportKeyCount(IMessageList* list, const std::string& module, std::size
 // keys after it did; otherwise the last key meant for signing decides.
 uint32_t Verdict(const SigningTally& tally) {
     if (!tally.anyForSigning) {
-        LOG_MESSAGE(static_cast<int32_t>(kNotForSigning), 0, kSource,
+        LOG_MESSAGE(static_cast<int32_t>(kNotForSigning), 0, kCardTestSource,
                     "No key on the token is meant for signing.");
         return kNotForSigning;
     }
@@ -755,11 +145,11 @@ uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin) {
 uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin,
                                      const std::string& readerName) {
     HeldModulesScope operation(m_heldModules);
-    LOG_MESSAGE(0, 0, kSource, "Try loading '%s' module...", module.c_str());
+    LOG_MESSAGE(0, 0, kCardTestSource, "Try loading '%s' module...", module.c_str());
     ModuleHandle handle = LoadDriver(module);
     if (handle == nullptr) {
         uint32_t error = ModuleLastError();
-        LOG_MESSAGE(static_cast<int32_t>(error), 1, kSource, "Error loading '%s' library !",
+        LOG_MESSAGE(static_cast<int32_t>(error), 1, kCardTestSource, "Error loading '%s' library !",
                     module.c_str());
         if (m_statusList != nullptr) {
             AddStatusLine(m_statusList,
@@ -767,7 +157,7 @@ uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin,
         }
         return error;
     }
-    LOG_MESSAGE(0, 0, kSource, "'%s' module successfully loaded.", module.c_str());
+    LOG_MESSAGE(0, 0, kCardTestSource, "'%s' module successfully loaded.", module.c_str());
 
     const ModuleLoad load(handle);
     // The reason's own code: a failure must never read as a passed test.
@@ -778,20 +168,26 @@ uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin,
     }
 
     CardSlots card;
-    uint32_t result = ChooseCardSlots(p11, module, readerName, kSource, &card);
+    uint32_t result = ChooseCardSlots(p11, module, readerName, kCardTestSource, &card);
     const std::vector<CK_SLOT_ID>& slots = card.ids;
     if (result != 0) {
         return result;
     }
     // Every token of the card, one session and one login each, the PIN typed once. A PIN the
     // first token refuses goes to no other: one try spent, never more.
+    const CheckedToken checked{m_readerName, m_checkedCard.serialNumber};
     std::vector<std::unique_ptr<SigningRun>> runs;
     std::vector<std::vector<CK_OBJECT_HANDLE>> keys(slots.size());
     std::size_t keyCount = 0;
     for (std::size_t i = 0; i < slots.size(); ++i) {
-        runs.push_back(std::make_unique<SigningRun>(*this, module, pin, p11, slots[i]));
+        runs.push_back(
+            std::make_unique<SigningRun>(SigningContext{p11, slots[i], module, pin, m_statusList}));
         SigningRun& run = *runs.back();
-        result = run.OpenSession(i == 0);
+        result = run.OpenSession(i == 0 ? &checked : nullptr);
+        if (i == 0 && run.TokenAccepted()) {
+            m_slotId = slots[i];
+            m_tokenInfo = run.Token();
+        }
         if (result == 0) {
             result = run.LogIn();
         }

@@ -1,5 +1,6 @@
 #include "ui/LumidorDlg.h"
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,12 +9,24 @@
 #include "manager/StatusText.h"
 #include "ui/AboutDlg.h"
 #include "ui/Certificates.h"
+#include "ui/DriverWait.h"
 #include "ui/PinDialog.h"
 #include "ui/TokenInfo.h"
-#include "ui/framework/Icons.h"
+#include "ui/framework/ProgramResources.h"
 #include "ui/resource.h"
 
-CLumidorDlg::CLumidorDlg() : CDialogEx(IDD_LUMIDOR_DIALOG), m_hIcon(LoadIcon(IDR_MAINFRAME)) {}
+namespace {
+
+// A driver call that is still under way after this is named; so is a module's start
+// (whatever the work's age) that lasts longer than the second.
+constexpr auto kNameDriverCallAfter = std::chrono::seconds(5);
+constexpr auto kNameDriverStartAfter = std::chrono::seconds(2);
+
+}  // namespace
+
+CLumidorDlg::CLumidorDlg() : CDialogEx(IDD_LUMIDOR_DIALOG), m_hIcon(LoadIcon(IDR_MAINFRAME)) {
+    SetBusyWait(DriverWait(kNameDriverCallAfter, kNameDriverStartAfter));
+}
 
 CLumidorDlg::~CLumidorDlg() {
     // The watcher logs and posts to the window: it ends first.
@@ -61,7 +74,7 @@ bool CLumidorDlg::OnInitDialog() {
     ClearCardFields();
     m_messageList.ResetContent();
     m_messageList.SetHorizontalExtent(1024);
-    m_manager.m_statusList = &m_messageList;
+    m_manager.m_statusList = &m_statusLines;
 
     ListReaders();
     WatchReaders();

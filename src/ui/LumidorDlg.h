@@ -6,6 +6,7 @@
 
 #include "manager/ReaderWatcher.h"
 #include "manager/SmartCardManager.h"
+#include "ui/ListBoxMessageList.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/ThreadNotice.h"
 
@@ -58,6 +59,8 @@ private:
     // Watches for cards and readers that come and go from what the last listing saw.
     void WatchReaders();
 
+    // The manager's status lines, into m_messageList.
+    ListBoxMessageList m_statusLines{m_messageList};
     ThreadNotice m_readersChanged{
         [this] { RunWhenIdle(static_cast<CommandHandler>(&CLumidorDlg::OnReadersChanged)); }};
     // Declared after the notice, which must outlive the watcher's thread.

@@ -23,6 +23,7 @@
 #include "manager/PendingCall.h"
 #include "support/TempDir.h"
 #include "ui/AboutDlg.h"
+#include "ui/DriverWait.h"
 #include "ui/framework/BusyIndicator.h"
 #include "ui/framework/BusyWork.h"
 #include "ui/framework/InputBlocker.h"
@@ -162,7 +163,8 @@ TEST_F(BusyWorkTest, OnlyClosingTheWorkingWindowGetsPastTheBlocker) {
 TEST_F(BusyWorkTest, TheIndicatorNamesTheCallTheWorkWaitsForAndFollowsIt) {
     {
         // Without delays, which the window has of 0.5 s and 5 s.
-        BusyIndicator indicator(about.GetWidget(), milliseconds(0), milliseconds(0), hours(1));
+        BusyIndicator indicator(about.GetWidget(), milliseconds(0),
+                                DriverWait(milliseconds(0), hours(1)).indicatorText);
         ASSERT_NE(Indicator(), nullptr);
         EXPECT_TRUE(Indicator()->isVisible());
         EXPECT_EQ(IndicatorText(), "Operazione in corso...");
@@ -195,8 +197,8 @@ TEST_F(BusyWorkTest, AModuleWhoseStartLastsIsNamedThenWithItsCall) {
         {milliseconds(0), "In attesa del driver 'opensc-pkcs11.so' (C_Initialize)..."},
     };
     for (const auto& c : cases) {
-        BusyIndicator indicator(about.GetWidget(), milliseconds(0), c.nameCallAfter,
-                                milliseconds(0));
+        BusyIndicator indicator(about.GetWidget(), milliseconds(0),
+                                DriverWait(c.nameCallAfter, milliseconds(0)).indicatorText);
         {
             StartingModuleScope starting("opensc-pkcs11.so");
             PendingCallScope call("C_Initialize");
@@ -209,13 +211,15 @@ TEST_F(BusyWorkTest, AModuleWhoseStartLastsIsNamedThenWithItsCall) {
 TEST_F(BusyWorkTest, BeforeItsDelaysTheIndicatorIsHiddenAndThenNamesNoCall) {
     PendingCallScope call("C_Login");
     {
-        BusyIndicator indicator(about.GetWidget(), hours(1), hours(1), hours(1));
+        BusyIndicator indicator(about.GetWidget(), hours(1),
+                                DriverWait(hours(1), hours(1)).indicatorText);
         QTest::qWait(300);
         ASSERT_NE(Indicator(), nullptr);
         EXPECT_FALSE(Indicator()->isVisible());
     }
     {
-        BusyIndicator indicator(about.GetWidget(), milliseconds(0), hours(1), hours(1));
+        BusyIndicator indicator(about.GetWidget(), milliseconds(0),
+                                DriverWait(hours(1), hours(1)).indicatorText);
         QTest::qWait(300);
         ASSERT_NE(Indicator(), nullptr);
         EXPECT_TRUE(Indicator()->isVisible());

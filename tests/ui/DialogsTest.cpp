@@ -3,8 +3,10 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -13,6 +15,7 @@
 #include <ctime>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "UiTest.h"
@@ -20,7 +23,9 @@
 #include "ui/Certificates.h"
 #include "ui/PinDialog.h"
 #include "ui/TokenInfo.h"
+#include "ui/framework/DialogBuilder.h"
 #include "ui/framework/DialogTemplate.h"
+#include "ui/framework/ProgramResources.h"
 #include "ui/resource.h"
 
 namespace {
@@ -108,6 +113,64 @@ TEST_F(DialogsTest, DialogUnitsFollowTheDialogFont) {
     QWidget* ok = about.GetDlgItem(IDOK);
     EXPECT_EQ(ok->geometry(), QRect((113 * baseX + 2) / 4, (41 * baseY + 4) / 8,
                                     (50 * baseX + 2) / 4, (14 * baseY + 4) / 8));
+}
+
+TEST_F(DialogsTest, EachControlKindIsMadeByItsMakerAndNotifiesTheDialog) {
+    const DialogTemplate dialog = ParseDialogTemplates(
+                                      "dialog\t1\t200\t150\tcaption\tFinestra\n"
+                                      "control\tlabel\t10\t1\t1\t50\t8\t-\tEtichetta\n"
+                                      "control\tgroup\t11\t1\t10\t50\t30\t-\tGruppo\n"
+                                      "control\tedit\t12\t1\t40\t50\t14\t-\t\n"
+                                      "control\tedit\t13\t1\t60\t50\t30\tmultiline\t\n"
+                                      "control\tcombo\t14\t60\t1\t50\t60\t-\t\n"
+                                      "control\tlist\t15\t60\t20\t50\t30\t-\t\n"
+                                      "control\ttable\t16\t60\t60\t50\t30\t-\tA|B\n"
+                                      "control\tbutton\t17\t120\t1\t50\t14\t-\tPremi\n"
+                                      "control\ticon\t18\t120\t20\t21\t20\t-\t325\n")
+                                      .at(1);
+    QDialog window;
+    std::vector<std::pair<Notification, int>> notified;
+    const auto controls = BuildDialog(dialog, window, [&](Notification notification, int id) {
+        notified.emplace_back(notification, id);
+    });
+
+    const std::pair<int, const char*> expected[] = {
+        {10, "QLabel"},         {11, "QGroupBox"},   {12, "QLineEdit"},
+        {13, "QPlainTextEdit"}, {14, "QComboBox"},   {15, "QListWidget"},
+        {16, "QTreeWidget"},    {17, "QPushButton"}, {18, "QLabel"},
+    };
+    ASSERT_EQ(controls.size(), std::size(expected));
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        EXPECT_EQ(controls[i].first, expected[i].first);
+        EXPECT_STREQ(controls[i].second->metaObject()->className(), expected[i].second)
+            << expected[i].first;
+        EXPECT_EQ(controls[i].second->parentWidget(), &window);
+    }
+    EXPECT_EQ(window.windowTitle(), "Finestra");
+    EXPECT_FALSE(qobject_cast<QLabel*>(controls[8].second)->pixmap().isNull())
+        << "the icon control shows the registered icon";
+
+    QTest::mouseClick(controls[7].second, Qt::LeftButton);
+    auto* combo = qobject_cast<QComboBox*>(controls[4].second);
+    combo->addItems({"uno", "due"});
+    QTest::keyClick(combo, Qt::Key_Down);
+    auto* table = qobject_cast<QTreeWidget*>(controls[6].second);
+    table->setCurrentItem(new QTreeWidgetItem(table, QStringList{"riga"}));
+    const std::vector<std::pair<Notification, int>> routed = {{Notification::Clicked, 17},
+                                                              {Notification::SelChange, 14},
+                                                              {Notification::ItemChanged, 16}};
+    EXPECT_EQ(notified, routed);
+}
+
+TEST_F(DialogsTest, AControlKindWithoutMakerIsRefusedBeforeTheWindowIsTouched) {
+    DialogTemplate dialog;
+    dialog.title = "Finestra";
+    dialog.controls.push_back({ControlKind::Button, 1, 0, 0, 50, 14, 0, "OK"});
+    dialog.controls.push_back({static_cast<ControlKind>(99), 2, 0, 20, 50, 14, 0, ""});
+    QDialog window;
+    EXPECT_THROW(BuildDialog(dialog, window, [](Notification, int) {}), std::logic_error);
+    EXPECT_TRUE(window.findChildren<QWidget*>().isEmpty());
+    EXPECT_TRUE(window.windowTitle().isEmpty());
 }
 
 TEST_F(DialogsTest, ComboBoxBehavesLikeItsWindowsModel) {

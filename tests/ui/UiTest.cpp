@@ -10,14 +10,18 @@
 #include <memory>
 #include <stdexcept>
 
+#include "ui/LumidorResources.h"
+
 namespace {
 
 QApplication* g_application = nullptr;
 
-// The application goes before the program's own static objects do: Qt's globals must still
-// be there when it is destroyed.
+// The program's resources are registered before any test, as the program's main does. The
+// application goes before the program's own static objects do: Qt's globals must still be
+// there when it is destroyed.
 class ApplicationEnvironment : public ::testing::Environment {
 public:
+    void SetUp() override { RegisterLumidorResources(); }
     void TearDown() override {
         delete g_application;
         g_application = nullptr;

@@ -6,36 +6,30 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <algorithm>
+#include <utility>
 
-#include "manager/PendingCall.h"
+#include "ui/framework/QtText.h"
 
 namespace {
 
 constexpr auto kRefreshInterval = std::chrono::milliseconds(100);
 
-QString BusyText(const char* pendingCall) {
-    if (pendingCall == nullptr) {
-        return QStringLiteral("Operazione in corso...");
-    }
-    return QStringLiteral("In attesa del driver (%1)...").arg(QString::fromUtf8(pendingCall));
+QString GeneralText() {
+    return QStringLiteral("Operazione in corso...");
 }
 
 }  // namespace
 
 BusyIndicator::BusyIndicator(QWidget* window, std::chrono::milliseconds showAfter,
-                             std::chrono::milliseconds nameDriverAfter,
-                             std::chrono::milliseconds nameStartAfter)
-    : m_window(window),
-      m_showAfter(showAfter),
-      m_nameDriverAfter(nameDriverAfter),
-      m_nameStartAfter(nameStartAfter) {
+                             AwaitedText awaitedText)
+    : m_window(window), m_showAfter(showAfter), m_awaitedText(std::move(awaitedText)) {
     if (window != nullptr) {
         m_panel = new QFrame(window);
         m_panel->setObjectName(QStringLiteral("busyIndicator"));
         m_panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
         m_panel->setAutoFillBackground(true);
         auto* layout = new QVBoxLayout(m_panel);
-        m_text = new QLabel(BusyText(nullptr), m_panel);
+        m_text = new QLabel(GeneralText(), m_panel);
         layout->addWidget(m_text);
         auto* bar = new QProgressBar(m_panel);
         bar->setRange(0, 0);
@@ -71,18 +65,8 @@ void BusyIndicator::Update() {
 }
 
 QString BusyIndicator::Text(std::chrono::milliseconds elapsed) const {
-    const char* pendingCall = elapsed >= m_nameDriverAfter ? PendingModuleCall() : nullptr;
-    const ModuleStart start = StartingModule();
-    if (start.name.empty() || std::chrono::steady_clock::now() - start.since < m_nameStartAfter) {
-        return BusyText(pendingCall);
-    }
-    // A module that takes long to start: which one, and later also the call it is in.
-    const QString module = QString::fromStdString(start.name);
-    if (pendingCall == nullptr) {
-        return QStringLiteral("In attesa dell'avvio del driver '%1'...").arg(module);
-    }
-    return QStringLiteral("In attesa del driver '%1' (%2)...")
-        .arg(module, QString::fromUtf8(pendingCall));
+    const std::string awaited = m_awaitedText ? m_awaitedText(elapsed) : std::string();
+    return awaited.empty() ? GeneralText() : ToQ(awaited);
 }
 
 void BusyIndicator::Place() {

@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "log/Log.h"
-#include "manager/PendingCall.h"
 #include "ui/framework/BusyIndicator.h"
 #include "ui/framework/Controls.h"
 #include "ui/framework/InputBlocker.h"
@@ -22,8 +21,6 @@ namespace {
 
 constexpr const char* kSource = "CDialogEx::RunBusy";
 constexpr auto kShowIndicatorAfter = std::chrono::milliseconds(500);
-constexpr auto kNameDriverAfter = std::chrono::seconds(5);
-constexpr auto kNameStartAfter = std::chrono::seconds(2);
 // How soon the work's lines and its end are seen.
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
@@ -40,14 +37,14 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// A driver call cannot be interrupted: the program ends here rather than wait for one that
-// may never return.
-[[noreturn]] void EndOnClose() {
-    const char* call = PendingModuleCall();
+// What the work waits for (a driver call) cannot be interrupted: the program ends here
+// rather than wait for what may never come.
+[[noreturn]] void EndOnClose(const BusyWait& wait) {
+    const std::string awaited = wait.logName ? wait.logName() : "nothing named";
     LogMessage(0, 0, kSource,
                "Window closed during the operation (waiting for %s): the program ends without "
                "waiting for it.",
-               call != nullptr ? call : "no module call");
+               awaited.c_str());
     EndProgramNow(0);
 }
 
@@ -79,11 +76,11 @@ WorkOutcome RunOnWorker(const std::function<uint32_t()>& work, CListBox& statusL
     return outcome;
 }
 
-WorkOutcome RunWhileBusy(QWidget* window, CListBox& statusList,
+WorkOutcome RunWhileBusy(QWidget* window, const BusyWait& wait, CListBox& statusList,
                          const std::function<uint32_t()>& work) {
-    InputBlocker blocker(window, EndOnClose);
+    InputBlocker blocker(window, [&wait] { EndOnClose(wait); });
     WaitCursor cursor;
-    BusyIndicator indicator(window, kShowIndicatorAfter, kNameDriverAfter, kNameStartAfter);
+    BusyIndicator indicator(window, kShowIndicatorAfter, wait.indicatorText);
     return RunOnWorker(work, statusList);
 }
 
@@ -114,8 +111,9 @@ void ReportFailure(const std::exception_ptr& error, CListBox& statusList) {
 
 }  // namespace
 
-uint32_t RunBusyWork(QWidget* window, CListBox& statusList, const std::function<uint32_t()>& work) {
-    WorkOutcome outcome = RunWhileBusy(window, statusList, work);
+uint32_t RunBusyWork(QWidget* window, const BusyWait& wait, CListBox& statusList,
+                     const std::function<uint32_t()>& work) {
+    WorkOutcome outcome = RunWhileBusy(window, wait, statusList, work);
     if (outcome.error) {
         ReportFailure(outcome.error, statusList);
         return kBusyWorkFailed;

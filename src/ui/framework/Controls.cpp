@@ -1,6 +1,5 @@
 #include "ui/framework/Controls.h"
 
-#include <string.h>  // explicit_bzero
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -15,18 +14,8 @@
 #include <QTreeWidget>
 
 #include "common/Wipe.h"
-
-namespace {
-
-QString ToQ(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string FromQ(const QString& text) {
-    return text.toUtf8().toStdString();
-}
-
-}  // namespace
+#include "platform/SecureZero.h"
+#include "ui/framework/QtText.h"
 
 void CWnd::SetWindowText(const std::string& text) {
     QWidget* widget = m_widget;
@@ -88,9 +77,9 @@ void CEdit::TakeSecretText(std::string& text) {
     const QString typed = edit->text();
     QByteArray utf8 = typed.toUtf8();
     text.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-    explicit_bzero(utf8.data(), static_cast<std::size_t>(utf8.size()));
-    explicit_bzero(const_cast<QChar*>(typed.constData()),
-                   static_cast<std::size_t>(typed.size()) * sizeof(QChar));
+    SecureZero(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    SecureZero(const_cast<QChar*>(typed.constData()),
+               static_cast<std::size_t>(typed.size()) * sizeof(QChar));
     // setText, unlike clear(), also drops the field's undo steps.
     edit->setText(QString());
 }

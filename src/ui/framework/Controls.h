@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/MessageList.h"
-
 class QComboBox;
 class QLineEdit;
 class QListWidget;
@@ -65,11 +63,12 @@ private:
     QComboBox* Box() const;
 };
 
-// The message list: unsorted lines without selection. As the manager's status list it may be
-// fed from a worker thread: such lines wait, in order, until the user-interface thread shows
-// them (ShowPendingLines, which busy work calls while it runs and when it ends). Nothing Qt
-// owns crosses between the threads, only this box's own queue under its own lock.
-class CListBox : public CWnd, public IMessageList {
+// The message list: unsorted lines without selection. AddLine may be called from a worker
+// thread (busy work reporting as it goes): such lines wait, in order, until the
+// user-interface thread shows them (ShowPendingLines, which busy work calls while it runs and
+// when it ends). Nothing Qt owns crosses between the threads, only this box's own queue under
+// its own lock.
+class CListBox : public CWnd {
 public:
     void ResetContent();
     int AddString(const std::string& text);
@@ -78,7 +77,7 @@ public:
     // Lines wider than the box can be scrolled sideways.
     void SetHorizontalExtent(int pixels);
 
-    void AddLine(const std::string& text) override;
+    void AddLine(const std::string& text);
     // Shows the lines that other threads added, in their order; on the user-interface thread.
     void ShowPendingLines();
 

@@ -8,69 +8,15 @@
 #include <utility>
 #include <vector>
 
+#include "ui/framework/BusyWait.h"
 #include "ui/framework/Controls.h"
-#include "ui/framework/DialogTemplate.h"
+#include "ui/framework/MessageMap.h"
+#include "ui/framework/SystemMenu.h"
 
-class QDialog;
-class QWidget;
-class CDialogEx;
 class DialogWidget;
-
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-
-// The system command of the window's close box.
-constexpr unsigned SC_CLOSE = 0xF060;
-
-// ---- Message maps: static tables that route control notifications to member handlers ----
-
-// ItemChanged: the selected row of a table changed (by the user or the program).
-enum class Notification { End, Clicked, SelChange, ItemChanged, SysCommand };
-
-using CommandHandler = void (CDialogEx::*)();
-using SysCommandHandler = void (CDialogEx::*)(unsigned id, intptr_t param);
-
-struct MessageMapEntry {
-    Notification notification;
-    int controlId;
-    CommandHandler command;
-    SysCommandHandler sysCommand;
-};
-
-struct MessageMap {
-    const MessageMap* base;
-    const MessageMapEntry* entries;
-};
-
-#define DECLARE_MESSAGE_MAP()                     \
-protected:                                        \
-    static const MessageMap* GetThisMessageMap(); \
-    const MessageMap* GetMessageMap() const override;
-
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)          \
-    const MessageMap* theClass::GetMessageMap() const { \
-        return GetThisMessageMap();                     \
-    }                                                   \
-    const MessageMap* theClass::GetThisMessageMap() {   \
-        using ThisClass [[maybe_unused]] = theClass;    \
-        using TheBaseClass = baseClass;                 \
-        static const MessageMapEntry entries[] = {
-#define ON_BN_CLICKED(id, handler) \
-    {Notification::Clicked, id, static_cast<CommandHandler>(handler), nullptr},
-#define ON_CBN_SELCHANGE(id, handler) \
-    {Notification::SelChange, id, static_cast<CommandHandler>(handler), nullptr},
-#define ON_LVN_ITEMCHANGED(id, handler) \
-    {Notification::ItemChanged, id, static_cast<CommandHandler>(handler), nullptr},
-#define ON_WM_SYSCOMMAND()                 \
-    {Notification::SysCommand, 0, nullptr, \
-     static_cast<SysCommandHandler>(&ThisClass::OnSysCommand)},
-#define END_MESSAGE_MAP()                                                       \
-    { Notification::End, 0, nullptr, nullptr }                                  \
-    }                                                                           \
-    ;                                                                           \
-    static const MessageMap map = {TheBaseClass::GetThisMessageMap(), entries}; \
-    return &map;                                                                \
-    }
+class QDialog;
+class QPoint;
+class QWidget;
 
 // ---- Data exchange between controls and members ----
 
@@ -90,21 +36,6 @@ void DDX_Text(CDataExchange* pDX, int id, std::string& value);
 // Limits the edit control `id` to `characters` when the dialog opens.
 void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int characters);
 
-// ---- The window's own menu ----
-
-// Linux windows have no system menu; a dialog with the system-menu style offers its extra
-// entries in the window's context menu instead. Choosing one sends its id as a system command.
-class CMenu {
-public:
-    void AppendSeparator();
-    void AppendItem(unsigned id, const std::string& text);
-    struct Item {
-        unsigned id;  // 0 for a separator
-        std::string text;
-    };
-    std::vector<Item> m_items;
-};
-
 // ---- The dialog ----
 
 class CDialogEx {
@@ -115,7 +46,9 @@ public:
     CDialogEx& operator=(const CDialogEx&) = delete;
 
     // Builds the dialog from its template, initialises it and runs it until EndDialog.
-    // Returns the code given to EndDialog, or -1 when the dialog could not be built.
+    // Returns the code given to EndDialog, or -1 when the dialog could not be built (no such
+    // template, or the dialog is open already). Throws std::logic_error when the framework
+    // cannot build it at all: no resources registered, or a control kind without maker.
     int DoModal();
     // The same without a loop of its own: the dialog stays open until DestroyWindow.
     bool Create();
@@ -142,6 +75,9 @@ public:
     // and so does an exception from the work. Only one at a time; commands are refused
     // meanwhile.
     uint32_t RunBusy(const std::function<uint32_t()>& work, CListBox& statusList);
+    // What this dialog's busy work waits for, as its indicator and the log name it; until
+    // then they name nothing in particular.
+    void SetBusyWait(BusyWait wait);
 
     // Runs `handler` once the dialog is idle: at once when none of its handlers, busy work
     // or menus is under way, otherwise once the last of them has ended, from the event loop.
@@ -192,4 +128,5 @@ private:
     bool m_busy = false;
     int m_underWay = 0;
     std::vector<CommandHandler> m_idleHandlers;
+    BusyWait m_busyWait;
 };

@@ -6,9 +6,6 @@
 
 #include "common/TextLines.h"
 
-extern const unsigned char DialogTemplatesData[];
-extern const std::size_t DialogTemplatesSize;
-
 namespace {
 
 std::vector<std::string> SplitTabs(const std::string& line) {
@@ -154,11 +151,4 @@ std::map<int, DialogTemplate> ParseDialogTemplates(const std::string& text) {
         }
     }
     return templates;
-}
-
-const DialogTemplate* FindDialogTemplate(int id) {
-    static const std::map<int, DialogTemplate> templates = ParseDialogTemplates(
-        std::string(reinterpret_cast<const char*>(DialogTemplatesData), DialogTemplatesSize));
-    auto found = templates.find(id);
-    return found == templates.end() ? nullptr : &found->second;
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 // Dialog templates as data: what each dialog is made of, in dialog units of its font.
-// Parsed from the program's own template file (src/ui/dialogs.txt, compiled in).
+// Parsed from the template file that the program registers (ProgramResources.h).
 
 // A table is a list of rows in columns, with a header; its text names the columns, '|'
 // between them.
@@ -57,6 +57,3 @@ struct DialogTemplate {
 // Parses a template file; throws std::runtime_error naming the line of the first fault,
 // so that a broken template fails the build's tests instead of showing a half dialog.
 std::map<int, DialogTemplate> ParseDialogTemplates(const std::string& text);
-
-// The program's template `id`, or null when there is none.
-const DialogTemplate* FindDialogTemplate(int id);

@@ -1,10 +1,9 @@
 #include "ui/framework/ProgramEnd.h"
 
-#include <unistd.h>
-
 #include "log/Log.h"
+#include "platform/ProcessEnd.h"
 
 void EndProgramNow(int status) {
     LogStop();
-    _exit(status);
+    EndProcessNow(status);
 }
