@@ -3,14 +3,9 @@
 #include <cstdint>
 #include <limits>
 
-const PcscFunctions kPcscLite = {
-    SCardEstablishContext, SCardListReaders, SCardFreeMemory, SCardGetStatusChange, SCardConnect,
-    SCardGetAttrib,        SCardStatus,      SCardDisconnect, SCardReleaseContext,  SCardCancel,
-};
-
 namespace {
 
-const PcscFunctions* g_pcscFunctions = &kPcscLite;
+const PcscFunctions* g_pcscFunctions = &SystemPcscFunctions();
 
 // A length reported beyond the buffer that was offered is never trusted.
 void ClampLength(DWORD* length, DWORD capacity) {
@@ -22,7 +17,7 @@ void ClampLength(DWORD* length, DWORD capacity) {
 }  // namespace
 
 void SetPcscFunctions(const PcscFunctions* functions) {
-    g_pcscFunctions = functions != nullptr ? functions : &kPcscLite;
+    g_pcscFunctions = functions != nullptr ? functions : &SystemPcscFunctions();
 }
 
 const PcscFunctions& PcscTable() {

@@ -1,41 +1,19 @@
 #pragma once
 
 // The manager's only way to the PC/SC service. Every call goes through one table of
-// function pointers, bound to pcsc-lite by default; tests install their own table to
-// produce what a real service cannot (many readers, a call failing on demand).
+// function pointers, the system's (platform/PcscFunctions.h) by default; tests install their
+// own table to produce what a real service cannot (many readers, a call failing on demand).
 //
 // pcsc-lite's LONG and DWORD are 64 bits wide here; the layer turns every result into the
 // manager's 32-bit code in one place (PcscResult).
 
-#include <reader.h>
 #include <winscard.h>
 
 #include <cstdint>
 
-struct PcscFunctions {
-    LONG(*establishContext)
-    (DWORD scope, LPCVOID reserved1, LPCVOID reserved2, LPSCARDCONTEXT context);
-    LONG (*listReaders)(SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD length);
-    LONG (*freeMemory)(SCARDCONTEXT context, LPCVOID memory);
-    LONG(*getStatusChange)
-    (SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states, DWORD count);
-    LONG(*connect)
-    (SCARDCONTEXT context, LPCSTR reader, DWORD shareMode, DWORD protocols, LPSCARDHANDLE card,
-     LPDWORD activeProtocol);
-    LONG (*getAttrib)(SCARDHANDLE card, DWORD attribute, LPBYTE buffer, LPDWORD length);
-    // Used only inside PcscGetAtr, for readers that do not answer the ATR attribute.
-    LONG(*status)
-    (SCARDHANDLE card, LPSTR readerNames, LPDWORD namesLength, LPDWORD state, LPDWORD protocol,
-     LPBYTE atr, LPDWORD atrLength);
-    LONG (*disconnect)(SCARDHANDLE card, DWORD disposition);
-    LONG (*releaseContext)(SCARDCONTEXT context);
-    LONG (*cancel)(SCARDCONTEXT context);
-};
+#include "platform/PcscFunctions.h"
 
-// The table bound to pcsc-lite.
-extern const PcscFunctions kPcscLite;
-
-// The table in use. A null argument restores pcsc-lite. The table is not copied: it must
+// The table in use. A null argument restores the system's. The table is not copied: it must
 // outlive its use.
 void SetPcscFunctions(const PcscFunctions* functions);
 const PcscFunctions& PcscTable();
