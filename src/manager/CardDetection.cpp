@@ -48,18 +48,14 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     if ((state.dwEventState & SCARD_STATE_PRESENT) == 0) {
         PcscReleaseContext(context);
         LOG_MESSAGE(0, 0, kSource, "No card found.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoCard));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoCard));
         return kNoSmartCard;
     }
 
     SCARDHANDLE card = 0;
     result = PcscConnect(context, readerName, &card);
     if (result != 0) {
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, kStatusConnectError));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, kStatusConnectError));
         LOG_MESSAGE(result, 1, kSource, "SCardConnect error.");
         PcscReleaseContext(context);
         return result;
@@ -69,10 +65,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     DWORD length = sizeof attribute;
     result = PcscGetAtr(card, attribute, &length);
     if (result != 0) {
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList,
-                          FormatErrorStatus(result, readerName, kStatusAttributeError));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(result, readerName, kStatusAttributeError));
         PcscDisconnect(card);
         LOG_MESSAGE(result, 1, kSource, "CardGetAttrib (SCARD_ATTR_ATR_STRING) error.");
         PcscReleaseContext(context);
@@ -95,9 +88,7 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     if (definition == nullptr) {
         LOG_MESSAGE(static_cast<int32_t>(kUnknownCard), 1, kSource, "Card '%s' is not recognized.",
                     m_atr.c_str());
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, m_atr.c_str(), kStatusCardUnknown));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(0, m_atr.c_str(), kStatusCardUnknown));
         // The system may know the card where the catalogue does not.
         ReportSystemAtrList();
         result = FindSystemDriver(m_readerName);
@@ -128,10 +119,8 @@ void CSmartCardManager::ReportSystemAtrList() {
             const std::string description = CleanText(lookup.description);
             LOG_MESSAGE(0, 0, kSource, "Card '%s' is in the system's ATR list '%s': %s",
                         m_atr.c_str(), kSystemAtrListPath, description.c_str());
-            if (m_statusList != nullptr) {
-                AddStatusLine(m_statusList,
-                              FormatErrorStatus(0, description.c_str(), kStatusSystemAtrList));
-            }
+            AddStatusLine(m_statusList,
+                          FormatErrorStatus(0, description.c_str(), kStatusSystemAtrList));
             break;
         }
         case AtrListOutcome::NotListed:

@@ -8,9 +8,7 @@ uint32_t CSmartCardManager::CheckDriver(int driverIndex) {
     ClearTokenFields();
     if (driverIndex < 0 || static_cast<std::size_t>(driverIndex) >= m_drivers.size()) {
         LOG_MESSAGE(0, 0, "CSmartCardManager::CheckDriver", "No valid driver index.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusDriverLoadError));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusDriverLoadError));
         m_checkedCard.serialNumber.clear();
         return kNoReadersAvailable;
     }
@@ -36,7 +34,8 @@ uint32_t CSmartCardManager::DriverTest(std::string driverName, std::string reade
         return loadError;
     }
     m_driverInUse = driverName;
-    uint32_t result = OpenDriverInUse(readerName, SessionPurpose::Final);
-    ReadDriverVersion(source, result);
-    return result;
+    const TokenSession session = OpenDriverInUse(readerName, SessionPurpose::Final);
+    KeepTokenFields(session);
+    ReadDriverVersion(source, session.code);
+    return session.code;
 }

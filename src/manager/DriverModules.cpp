@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr const char* kGetFunctionListSource = "CSmartCardManager::GetFunctionList";
+
 std::vector<std::string> DriverNames(const std::string& drivers) {
     std::vector<std::string> names;
     if (drivers.find(',') == std::string::npos) {
@@ -81,38 +83,39 @@ VersionResult LibraryVersion(ModuleHandle module, const std::string& name, HeldM
 
 uint32_t CSmartCardManager::ProbeDrivers(const std::string& drivers, const char* source,
                                          bool keep) {
-    std::vector<std::string> names = DriverNames(drivers);
+    const DriverProbe probe = ProbeModules(drivers, Reporter(source, m_statusList));
+    if (keep) {
+        m_drivers.insert(m_drivers.end(), probe.loaded.begin(), probe.loaded.end());
+    }
+    return probe.code;
+}
+
+DriverProbe CSmartCardManager::ProbeModules(const std::string& drivers, const Reporter& reporter) {
+    const char* source = reporter.Source();
     const bool single = drivers.find(',') == std::string::npos;
-    uint32_t result = 0;
+    DriverProbe probe;
     ModuleHandle previous = nullptr;
-    for (const std::string& name : names) {
+    for (const std::string& name : DriverNames(drivers)) {
         LOG_MESSAGE(0, 0, source, "Try loading '%s' module...", name.c_str());
         ReleaseModule(previous);
         previous = LoadDriver(name);
         if (previous != nullptr) {
-            if (m_statusList != nullptr) {
-                AddStatusLine(m_statusList, FormatErrorStatus(0, name.c_str(), kStatusDriverFound));
-            }
+            reporter.Status(FormatErrorStatus(0, name.c_str(), kStatusDriverFound));
             LOG_MESSAGE(0, 0, source, "'%s' module successfully loaded.", name.c_str());
-            if (keep) {
-                m_drivers.push_back(name);
-            }
+            probe.loaded.push_back(name);
         } else {
             uint32_t error = ModuleLastError();
             LOG_MESSAGE(static_cast<int32_t>(error), 1, source, "Error loading '%s' library !",
                         name.c_str());
-            if (m_statusList != nullptr) {
-                AddStatusLine(m_statusList,
-                              FormatErrorStatus(error, name.c_str(), kStatusDriverLoadError));
-            }
-            result = error;
+            reporter.Status(FormatErrorStatus(error, name.c_str(), kStatusDriverLoadError));
+            probe.code = error;
             if (single) {
-                return result;
+                return probe;
             }
         }
     }
     ReleaseModule(previous);
-    return result;
+    return probe;
 }
 
 ModuleHandle CSmartCardManager::LoadDriver(const std::string& name) {
@@ -137,19 +140,22 @@ ModuleHandle CSmartCardManager::UpdateFileInfo() {
     return module;
 }
 
-uint32_t CSmartCardManager::ReportNoFunctionList(const std::string& name, uint32_t loaderError) {
-    LOG_MESSAGE(static_cast<int32_t>(loaderError), 1, "CSmartCardManager::GetFunctionList",
+uint32_t CSmartCardManager::ReportNoFunctionList(const std::string& name, uint32_t loaderError,
+                                                 IMessageList* list) {
+    LOG_MESSAGE(static_cast<int32_t>(loaderError), 1, kGetFunctionListSource,
                 "Unable to find C_GetFunctionList function.");
-    if (m_statusList != nullptr) {
-        AddStatusLine(m_statusList,
-                      FormatErrorStatus(loaderError, name.c_str(), kStatusNoEntryPoint));
-    }
+    AddStatusLine(list, FormatErrorStatus(loaderError, name.c_str(), kStatusNoEntryPoint));
     return loaderError;
 }
 
 CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const std::string& name,
                                                      uint32_t* failure) {
-    const char* source = "CSmartCardManager::GetFunctionList";
+    return StartModule(module, name, m_statusList, failure);
+}
+
+CK_FUNCTION_LIST* CSmartCardManager::StartModule(ModuleHandle module, const std::string& name,
+                                                 IMessageList* statusList, uint32_t* failure) {
+    const char* source = kGetFunctionListSource;
     StartingModuleScope starting(name);
     uint32_t ignored = 0;
     uint32_t& code = failure != nullptr ? *failure : ignored;
@@ -158,7 +164,7 @@ CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const 
     auto getFunctionList =
         reinterpret_cast<CK_C_GetFunctionList>(DriverEntryPoint(module, "C_GetFunctionList"));
     if (getFunctionList == nullptr) {
-        code = ReportNoFunctionList(name, ModuleLastError());
+        code = ReportNoFunctionList(name, ModuleLastError(), statusList);
         return nullptr;
     }
 
@@ -170,7 +176,7 @@ CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const 
         rv = CKR_GENERAL_ERROR;
     }
     if (rv != CKR_OK) {
-        code = ReportCallFailure(m_statusList, source, name, "C_GetFunctionList", rv);
+        code = ReportCallFailure(statusList, source, name, "C_GetFunctionList", rv);
         return nullptr;
     }
 
@@ -178,7 +184,7 @@ CK_FUNCTION_LIST* CSmartCardManager::GetFunctionList(ModuleHandle module, const 
     if (rv == CKR_OK) {
         m_heldModules.Started(name, list);
     } else if (rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-        code = ReportCallFailure(m_statusList, source, name, "C_Initialize", rv);
+        code = ReportCallFailure(statusList, source, name, "C_Initialize", rv);
         return nullptr;
     }
     return list;

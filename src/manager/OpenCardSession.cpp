@@ -8,6 +8,7 @@
 
 #include "log/Log.h"
 #include "manager/Pkcs11Calls.h"
+#include "manager/Reporter.h"
 #include "manager/SlotReader.h"
 #include "manager/SmartCardManager.h"
 #include "manager/StatusTemplates.h"
@@ -18,13 +19,36 @@ namespace {
 constexpr const char* kSource = "CSmartCardManager::OpenCardSession";
 constexpr CK_ULONG kMaxSlots = 1 << 20;
 
+// The card's other tokens hold certificates too; a session that does not open only leaves
+// theirs out, as a certificate that cannot be read does.
+void AppendOtherSlotsCertificates(CK_FUNCTION_LIST* functionList,
+                                  const std::vector<CK_SLOT_ID>& slots,
+                                  std::vector<TokenCertificate>* certificates) {
+    for (std::size_t i = 1; i < slots.size(); ++i) {
+        CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+        const CK_RV rv =
+            MODULE_CALL(functionList, C_OpenSession, slots[i], CKF_SERIAL_SESSION,
+                        static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
+        if (rv != CKR_OK) {
+            LOG_MESSAGE(static_cast<int32_t>(ResultCode(rv, "C_OpenSession", kSource)), 0, kSource,
+                        "The certificates of slot %lu could not be read: 0x%lX.",
+                        static_cast<unsigned long>(slots[i]), static_cast<unsigned long>(rv));
+            continue;
+        }
+        AppendCertificates(*certificates, ReadTokenCertificates(functionList, session,
+                                                                std::time(nullptr), kSource));
+        MODULE_CALL(functionList, C_CloseSession, session);
+    }
+}
+
 }  // namespace
 
 uint32_t CSmartCardManager::ListTokenSlots(CK_FUNCTION_LIST* functionList,
-                                           const std::string& driverName, const char* source,
+                                           const std::string& driverName, const Reporter& reporter,
                                            std::vector<CK_SLOT_ID>* slots) {
     auto fail = [&](CK_RV rv) {
-        return ReportCallFailure(m_statusList, source, driverName, "C_GetSlotList", rv);
+        return ReportCallFailure(reporter.List(), reporter.Source(), driverName, "C_GetSlotList",
+                                 rv);
     };
     // A token may appear between the count and the list: then the list is asked for once more.
     for (int attempt = 0;; ++attempt) {
@@ -73,23 +97,13 @@ std::vector<std::string> CSmartCardManager::ListedReaderNames() const {
     return names;
 }
 
-uint32_t CSmartCardManager::ChooseTokenSlot(CK_FUNCTION_LIST* functionList,
-                                            const std::string& driverName,
-                                            const std::string& readerName, const char* source) {
-    CardSlots slots;
-    const uint32_t result = ChooseCardSlots(functionList, driverName, readerName, source, &slots);
-    if (result == 0) {
-        m_slotId = slots.ids.front();
-    }
-    return result;
-}
-
 uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
                                             const std::string& driverName,
-                                            const std::string& readerName, const char* source,
+                                            const std::string& readerName, const Reporter& reporter,
                                             CardSlots* chosen) {
+    const char* source = reporter.Source();
     std::vector<CK_SLOT_ID> slots;
-    uint32_t result = ListTokenSlots(functionList, driverName, source, &slots);
+    uint32_t result = ListTokenSlots(functionList, driverName, reporter, &slots);
     if (result != 0) {
         return result;
     }
@@ -104,7 +118,7 @@ uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
         std::memset(&info, 0, sizeof info);
         const CK_RV rv = MODULE_CALL(functionList, C_GetSlotInfo, slot, &info);
         if (rv != CKR_OK) {
-            return ReportCallFailure(m_statusList, source, driverName, "C_GetSlotList", rv);
+            return ReportCallFailure(reporter.List(), source, driverName, "C_GetSlotList", rv);
         }
         const std::string description = SlotDescriptionText(info);
         switch (SlotOwnerOf(description, readerName, readers)) {
@@ -136,11 +150,8 @@ uint32_t CSmartCardManager::ChooseCardSlots(CK_FUNCTION_LIST* functionList,
     // working.
     if (unnamed.empty()) {
         LOG_MESSAGE(static_cast<int32_t>(CKR_TOKEN_NOT_PRESENT), 0, source, "No token available.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatStatus(static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT),
-                                                     driverName.c_str(), "C_GetSlotList",
-                                                     kStatusDriverCallError));
-        }
+        reporter.Status(FormatStatus(static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT),
+                                     driverName.c_str(), "C_GetSlotList", kStatusDriverCallError));
         return static_cast<uint32_t>(CKR_TOKEN_NOT_PRESENT);
     }
     chosen->ids.push_back(ChooseUnnamedSlot(unnamed, readerName, source));
@@ -176,71 +187,63 @@ CK_SLOT_ID CSmartCardManager::TakeSlot(CK_SLOT_ID slot, const std::string& descr
 
 uint32_t CSmartCardManager::OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
                                             std::string readerName, SessionPurpose purpose) {
+    const TokenSession session = OpenTokenSession(functionList, driverName, readerName, purpose,
+                                                  Reporter(kSource, m_statusList));
+    KeepTokenFields(session);
+    return session.code;
+}
+
+TokenSession CSmartCardManager::OpenTokenSession(CK_FUNCTION_LIST* functionList,
+                                                 const std::string& driverName,
+                                                 const std::string& readerName,
+                                                 SessionPurpose purpose, const Reporter& reporter) {
+    TokenSession learned;
     auto fail = [&](const char* function, CK_RV rv) {
-        return ReportCallFailure(m_statusList, kSource, driverName, function, rv);
+        learned.code = ReportCallFailure(reporter.List(), kSource, driverName, function, rv);
+        return learned;
     };
 
     CardSlots slots;
-    const uint32_t chosen = ChooseCardSlots(functionList, driverName, readerName, kSource, &slots);
-    if (chosen != 0) {
-        return chosen;
+    learned.code = ChooseCardSlots(functionList, driverName, readerName, reporter, &slots);
+    if (learned.code != 0) {
+        return learned;
     }
-    m_slotId = slots.ids.front();
+    learned.slot = slots.ids.front();
 
-    CK_RV rv = MODULE_CALL(functionList, C_GetTokenInfo, m_slotId, &m_tokenInfo);
+    CK_TOKEN_INFO token;
+    std::memset(&token, 0, sizeof token);
+    CK_RV rv = MODULE_CALL(functionList, C_GetTokenInfo, *learned.slot, &token);
     if (rv != CKR_OK) {
         return fail("C_GetTokenInfo", rv);
     }
+    learned.token = token;
 
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-    rv = MODULE_CALL(functionList, C_OpenSession, m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION,
-                     static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
+    rv =
+        MODULE_CALL(functionList, C_OpenSession, *learned.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION,
+                    static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
     if (rv != CKR_OK) {
         return fail("C_OpenSession", rv);
     }
     if (purpose == SessionPurpose::Final) {
-        m_certificates = ReadTokenCertificates(functionList, session, std::time(nullptr), kSource);
+        learned.certificates =
+            ReadTokenCertificates(functionList, session, std::time(nullptr), kSource);
     }
     MODULE_CALL(functionList, C_CloseSession, session);
     if (purpose == SessionPurpose::Final) {
-        ReadOtherSlotsCertificates(functionList, slots.ids);
+        AppendOtherSlotsCertificates(functionList, slots.ids, &*learned.certificates);
     }
-    return 0;
+    return learned;
 }
 
-void CSmartCardManager::ReadOtherSlotsCertificates(CK_FUNCTION_LIST* functionList,
-                                                   const std::vector<CK_SLOT_ID>& slots) {
-    // The card's other tokens hold certificates too; a session that does not open only
-    // leaves theirs out, as a certificate that cannot be read does.
-    for (std::size_t i = 1; i < slots.size(); ++i) {
-        CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-        const CK_RV rv =
-            MODULE_CALL(functionList, C_OpenSession, slots[i], CKF_SERIAL_SESSION,
-                        static_cast<void*>(nullptr), static_cast<CK_NOTIFY>(nullptr), &session);
-        if (rv != CKR_OK) {
-            LOG_MESSAGE(static_cast<int32_t>(ResultCode(rv, "C_OpenSession", kSource)), 0, kSource,
-                        "The certificates of slot %lu could not be read: 0x%lX.",
-                        static_cast<unsigned long>(slots[i]), static_cast<unsigned long>(rv));
-            continue;
-        }
-        AppendCertificates(
-            ReadTokenCertificates(functionList, session, std::time(nullptr), kSource));
-        MODULE_CALL(functionList, C_CloseSession, session);
+void CSmartCardManager::KeepTokenFields(const TokenSession& session) {
+    if (session.slot) {
+        m_slotId = *session.slot;
     }
-}
-
-void CSmartCardManager::AppendCertificates(std::vector<TokenCertificate> certificates) {
-    // Tokens of one card may show the same certificate: it is listed once.
-    for (TokenCertificate& certificate : certificates) {
-        const auto same = std::find_if(
-            m_certificates.begin(), m_certificates.end(), [&](const TokenCertificate& listed) {
-                return !listed.content.sha256Fingerprint.empty() &&
-                       listed.content.sha256Fingerprint == certificate.content.sha256Fingerprint;
-            });
-        if (same == m_certificates.end()) {
-            m_certificates.push_back(std::move(certificate));
-        } else {
-            same->hasPrivateKey = same->hasPrivateKey || certificate.hasPrivateKey;
-        }
+    if (session.token) {
+        m_tokenInfo = *session.token;
+    }
+    if (session.certificates) {
+        m_certificates = *session.certificates;
     }
 }

@@ -50,9 +50,6 @@ uint32_t ReportCallFailure(IMessageList* list, const char* source, const std::st
                            const char* function, CK_RV rv) {
     const uint32_t code = ResultCode(rv, function, source);
     LOG_MESSAGE(static_cast<int32_t>(code), 0, source, "%s error: 0x%X.", function, code);
-    if (list != nullptr) {
-        AddStatusLine(list,
-                      FormatStatus(code, driverName.c_str(), function, kStatusDriverCallError));
-    }
+    AddStatusLine(list, FormatStatus(code, driverName.c_str(), function, kStatusDriverCallError));
     return code;
 }

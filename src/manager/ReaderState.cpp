@@ -22,9 +22,7 @@ uint32_t CSmartCardManager::CheckReaderIndex(int readerIndex, const char* source
         return 0;
     }
     LOG_MESSAGE(0, 0, source, "%s", message);
-    if (m_statusList != nullptr) {
-        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoReaders));
-    }
+    AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoReaders));
     return kNoReadersAvailable;
 }
 
@@ -32,10 +30,7 @@ uint32_t CSmartCardManager::ReadReaderState(std::size_t index, const char* sourc
                                             SCARDCONTEXT* context, SCARD_READERSTATE* state) {
     auto fail = [&](uint32_t result, const char* message) {
         LOG_MESSAGE(static_cast<int32_t>(result), 1, source, "%s", message);
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList,
-                          FormatErrorStatus(result, nullptr, kStatusReaderLibraryError));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, kStatusReaderLibraryError));
         return result;
     };
     uint32_t result = PcscEstablishContext(context);

@@ -27,10 +27,8 @@ uint32_t ReportKeyCount(IMessageList* list, const std::string& module, std::size
     if (count == 0) {
         LOG_MESSAGE(static_cast<int32_t>(kNoPrivateKey), 0, kCardTestSource,
                     "C_FindObjectsInit error:0x%X.", kNoPrivateKey);
-        if (list != nullptr) {
-            AddStatusLine(list, FormatStatus(kNoPrivateKey, module.c_str(), "C_FindObjectsInit",
-                                             kStatusDriverCallError));
-        }
+        AddStatusLine(list, FormatStatus(kNoPrivateKey, module.c_str(), "C_FindObjectsInit",
+                                         kStatusDriverCallError));
         return kNoPrivateKey;
     }
     Report(list, 0,
@@ -93,28 +91,20 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, SecretString pin) {
 
     if (!present) {
         LOG_MESSAGE(0, 0, kTestCardSource, "No card found.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoCard));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoCard));
         return kNoSmartCard;
     }
     if (result == kCardChanged) {
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusCardChanged));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusCardChanged));
         return result;
     }
     if (result == 0) {
         LOG_MESSAGE(0, 0, kTestCardSource, "Card tested.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusTestPassed));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusTestPassed));
         return 0;
     }
     LOG_MESSAGE(static_cast<int32_t>(result), 0, kTestCardSource, "Error testing card.");
-    if (m_statusList != nullptr) {
-        AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusTestFailed));
-    }
+    AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusTestFailed));
     return result;
 }
 
@@ -151,10 +141,8 @@ uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin,
         uint32_t error = ModuleLastError();
         LOG_MESSAGE(static_cast<int32_t>(error), 1, kCardTestSource, "Error loading '%s' library !",
                     module.c_str());
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList,
-                          FormatErrorStatus(error, module.c_str(), kStatusDriverLoadError));
-        }
+        AddStatusLine(m_statusList,
+                      FormatErrorStatus(error, module.c_str(), kStatusDriverLoadError));
         return error;
     }
     LOG_MESSAGE(0, 0, kCardTestSource, "'%s' module successfully loaded.", module.c_str());
@@ -168,7 +156,8 @@ uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin,
     }
 
     CardSlots card;
-    uint32_t result = ChooseCardSlots(p11, module, readerName, kCardTestSource, &card);
+    uint32_t result =
+        ChooseCardSlots(p11, module, readerName, Reporter(kCardTestSource, m_statusList), &card);
     const std::vector<CK_SLOT_ID>& slots = card.ids;
     if (result != 0) {
         return result;
@@ -203,7 +192,7 @@ uint32_t CSmartCardManager::CardTest(std::string module, SecretString pin,
     // After the key search, so that a module's failure there is reported as its own.
     m_certificates.clear();
     for (const std::unique_ptr<SigningRun>& run : runs) {
-        AppendCertificates(run->ReadCertificates());
+        AppendCertificates(m_certificates, run->ReadCertificates());
     }
     if (result != 0) {
         return result;

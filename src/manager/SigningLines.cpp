@@ -22,7 +22,5 @@ void LogVerbatim(uint32_t code, const std::string& text) {
 
 void Report(IMessageList* list, uint32_t code, const std::string& text) {
     LogVerbatim(code, text);
-    if (list != nullptr) {
-        AddStatusLine(list, text.c_str());
-    }
+    AddStatusLine(list, text.c_str());
 }

@@ -341,10 +341,8 @@ KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mech
         LOG_MESSAGE(static_cast<int32_t>(code), 0, kCardTestSource,
                     "La credenziale '%s' ha generato l'errore C_SignInit 0x%X.", key.id.c_str(),
                     code);
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList,
-                          FormatStatus(code, key.id.c_str(), "C_SignInit", kStatusKeyError));
-        }
+        AddStatusLine(m_statusList,
+                      FormatStatus(code, key.id.c_str(), "C_SignInit", kStatusKeyError));
         return {KeyVerdict::EndsTest, code};
     }
     if (attempt.code == CKR_OK) {

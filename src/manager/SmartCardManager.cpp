@@ -47,8 +47,6 @@ void CSmartCardManager::ClearTokenFields() {
 void CSmartCardManager::ReportCertificateWarnings(const char* source) {
     for (const std::string& line : CertificateWarnings(m_certificates, std::time(nullptr))) {
         LOG_MESSAGE(0, 0, source, "%s", line.c_str());
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList, line.c_str());
-        }
+        AddStatusLine(m_statusList, line.c_str());
     }
 }

@@ -15,9 +15,11 @@
 #include "common/SecretString.h"
 #include "manager/CheckedCard.h"
 #include "manager/HeldModules.h"
+#include "manager/Reporter.h"
 #include "manager/ResultCodes.h"
 #include "manager/TokenCertificates.h"
 #include "manager/TokenDetails.h"
+#include "manager/TokenSession.h"
 #include "platform/ModuleLoader.h"
 #include "platform/Pkcs11.h"
 
@@ -29,6 +31,12 @@ struct CardSlots {
     // Their descriptions name the reader; otherwise the one slot was taken among those that
     // name no listed reader.
     bool namedAfterReader = false;
+};
+
+// What loading each module of a drivers value came to.
+struct DriverProbe {
+    uint32_t code = 0;                // 0, or the load error of the last module that failed
+    std::vector<std::string> loaded;  // the modules that loaded, in the value's order
 };
 
 // A trial session only tells whether a driver sees the token; the final one of a check also
@@ -74,19 +82,14 @@ public:
     uint32_t OpenCardSession(CK_FUNCTION_LIST* functionList, std::string driverName,
                              std::string readerName,
                              SessionPurpose purpose = SessionPurpose::Final);
-    // Lists the module's slots with a token and makes m_slotId the one of `readerName`: the
-    // first whose description names that reader; else, among the slots that name no listed
-    // reader (a slot that names another reader is never taken), the only one, else the first
-    // whose description and the reader's name hold one another, else the first. Failures are
-    // reported under `source`; no token for the reader is CKR_TOKEN_NOT_PRESENT. 0, or the
-    // code.
-    uint32_t ChooseTokenSlot(CK_FUNCTION_LIST* functionList, const std::string& driverName,
-                             const std::string& readerName, const char* source);
-    // Every slot of the card in `readerName`: all the slots whose descriptions name the reader
-    // (a card may show one token per PIN), else the one slot ChooseTokenSlot takes. 0, or the
-    // code (reported as ChooseTokenSlot reports it).
+    // Every slot of the card in `readerName`: the slots whose descriptions name that reader (a
+    // card may show one token per PIN); else, among the slots that name no listed reader (a
+    // slot that names another reader is never taken), the only one, else the first whose
+    // description and the reader's name hold one another, else the first. No token for the
+    // reader is CKR_TOKEN_NOT_PRESENT. 0, or the failure's code, reported to `reporter`.
     uint32_t ChooseCardSlots(CK_FUNCTION_LIST* functionList, const std::string& driverName,
-                             const std::string& readerName, const char* source, CardSlots* slots);
+                             const std::string& readerName, const Reporter& reporter,
+                             CardSlots* slots);
     // The signing test on the card in reader `readerIndex` with m_driverInUse; ends with its
     // verdict as a status line. The PIN is wiped before it returns.
     uint32_t TestCard(int readerIndex, SecretString pin);
@@ -97,8 +100,6 @@ public:
     // Chooses the driver in use among the modules of `drivers`: the serial filter's choice,
     // else the first that loads; then opens a session with it and reads its version.
     uint32_t FindDriver(std::string drivers, std::string readerName, std::string filter);
-    // Lets the catalogue entry's serial filter choose m_filterDriver from m_tokenInfo.
-    void ApplySerialFilter(const std::string& filter);
     // The card in reader `readerIndex`: its ATR, catalogue entry and working driver.
     uint32_t CheckCardInReader(int readerIndex);
     // Makes m_drivers[driverIndex] the driver in use and checks it against the token.
@@ -112,7 +113,7 @@ public:
 private:
     // The module's slots that hold a token, in its order. 0, or the failure's code (reported).
     uint32_t ListTokenSlots(CK_FUNCTION_LIST* functionList, const std::string& driverName,
-                            const char* source, std::vector<CK_SLOT_ID>* slots);
+                            const Reporter& reporter, std::vector<CK_SLOT_ID>* slots);
     // The names of the readers of the last enumeration.
     std::vector<std::string> ListedReaderNames() const;
     // Logs why `slot` was taken for the reader and returns it.
@@ -122,12 +123,14 @@ private:
     // and the reader's name hold one another, else the first.
     CK_SLOT_ID ChooseUnnamedSlot(const std::vector<std::pair<CK_SLOT_ID, std::string>>& unnamed,
                                  const std::string& readerName, const char* source);
-    // The certificates of the card's tokens after the first, added to m_certificates.
-    void ReadOtherSlotsCertificates(CK_FUNCTION_LIST* functionList,
-                                    const std::vector<CK_SLOT_ID>& slots);
-    // Adds `certificates` to m_certificates; one already listed (same fingerprint) is not
-    // listed again, but pairs with a key when either copy does.
-    void AppendCertificates(std::vector<TokenCertificate> certificates);
+    // Picks the slot of `readerName`, reads its token information and opens and closes a
+    // session on it; the final session of a check also reads the certificates of the card's
+    // tokens. What it learned, reported to `reporter`.
+    TokenSession OpenTokenSession(CK_FUNCTION_LIST* functionList, const std::string& driverName,
+                                  const std::string& readerName, SessionPurpose purpose,
+                                  const Reporter& reporter);
+    // Makes what a session learned the token's fields (m_slotId, m_tokenInfo, m_certificates).
+    void KeepTokenFields(const TokenSession& session);
     // Loads a driver module (marked as the call in progress) and, within an operation,
     // keeps it started until the operation ends. Null on failure, with the loader's error.
     ModuleHandle LoadDriver(const std::string& name);
@@ -135,8 +138,9 @@ private:
     // that a check that fails early shows none of an earlier one's.
     void ClearTokenFields();
     // Loads m_driverInUse, opens a session with it on the token of `readerName` and releases
-    // it: 0, or the failure's own code (loader error or CK_RV).
-    uint32_t OpenDriverInUse(const std::string& readerName, SessionPurpose purpose);
+    // it. What the session learned; its code is 0 or the failure's own (loader error or
+    // CK_RV).
+    TokenSession OpenDriverInUse(const std::string& readerName, SessionPurpose purpose);
     // The status lines of the certificates that need the user's attention, after a check
     // that succeeded.
     void ReportCertificateWarnings(const char* source);
@@ -151,9 +155,16 @@ private:
     // Probes the registered module `fileName`, starts it and tells whether the slot that
     // the session opening chooses for `readerName` holds a token and names that reader.
     bool SystemModuleServes(const std::string& fileName, const std::string& readerName);
-    // Status line 330 and its log record: module `name` gives no C_GetFunctionList, for the
-    // loader's reason `loaderError`, which is returned.
-    uint32_t ReportNoFunctionList(const std::string& name, uint32_t loaderError);
+    // Status line 330 (to `list`) and its log record: module `name` gives no
+    // C_GetFunctionList, for the loader's reason `loaderError`, which is returned.
+    uint32_t ReportNoFunctionList(const std::string& name, uint32_t loaderError,
+                                  IMessageList* list);
+    // Loads each module of a comma-separated drivers value once, reporting each to
+    // `reporter`; a single module that fails ends the probe.
+    DriverProbe ProbeModules(const std::string& drivers, const Reporter& reporter);
+    // GetFunctionList with its status lines going to `list`.
+    CK_FUNCTION_LIST* StartModule(ModuleHandle module, const std::string& name, IMessageList* list,
+                                  uint32_t* failure);
     // The signing test's end when the reader's card is not the checked one: logged, and
     // SCARD_W_REMOVED_CARD returned.
     uint32_t ReportOtherCard(const std::string& readerName, const SCARD_READERSTATE& state);

@@ -173,3 +173,19 @@ const char* CertificateStateText(CertificateState state) {
     }
     return "non leggibile";
 }
+
+void AppendCertificates(std::vector<TokenCertificate>& certificates,
+                        std::vector<TokenCertificate> more) {
+    for (TokenCertificate& certificate : more) {
+        const auto same = std::find_if(
+            certificates.begin(), certificates.end(), [&](const TokenCertificate& listed) {
+                return !listed.content.sha256Fingerprint.empty() &&
+                       listed.content.sha256Fingerprint == certificate.content.sha256Fingerprint;
+            });
+        if (same == certificates.end()) {
+            certificates.push_back(std::move(certificate));
+        } else {
+            same->hasPrivateKey = same->hasPrivateKey || certificate.hasPrivateKey;
+        }
+    }
+}

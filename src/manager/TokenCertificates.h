@@ -36,3 +36,8 @@ const char* CertificateStateText(CertificateState state);
 
 // The name a certificate goes by: its holder's CN, else its label, else its id.
 std::string CertificateName(const TokenCertificate& certificate);
+
+// Adds `more` to `certificates`: the tokens of one card may show the same certificate, which is
+// listed once (same fingerprint), paired with a key when either copy is.
+void AppendCertificates(std::vector<TokenCertificate>& certificates,
+                        std::vector<TokenCertificate> more);

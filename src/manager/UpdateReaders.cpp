@@ -35,7 +35,7 @@ uint32_t CSmartCardManager::UpdateReaders() {
     if (result != 0) {
         LOG_MESSAGE(result, 1, kSource, "SCardEstablishContext error.");
         // Without the service no reader can be seen: the user reads why, not "no reader".
-        if (result == kNoService && m_statusList != nullptr) {
+        if (result == kNoService) {
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusNoService));
             AddStatusLine(m_statusList, FormatErrorStatus(0, nullptr, kStatusStartService));
         }
@@ -95,10 +95,7 @@ uint32_t CSmartCardManager::UpdateReaders() {
             std::memset(m_readers[i].rgbAtr, 0, sizeof m_readers[i].rgbAtr);
         }
         LOG_MESSAGE(result, 1, kSource, "SCardGetStatusChange error.");
-        if (m_statusList != nullptr) {
-            AddStatusLine(m_statusList,
-                          FormatErrorStatus(result, nullptr, kStatusReaderLibraryError));
-        }
+        AddStatusLine(m_statusList, FormatErrorStatus(result, nullptr, kStatusReaderLibraryError));
         return result;
     }
     return 0;

@@ -8,32 +8,19 @@
 #include <cstring>
 #include <string>
 
-#include "FuzzManager.h"
 #include "common/MessageList.h"
-#include "manager/SmartCardManager.h"
-
-namespace {
-
-// The manager reports the filter's choice as a status line: that formatting is fuzzed too.
-MemoryMessageList g_statusLines;
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzManager().m_statusList = &g_statusLines;
-    return 0;
-}
+#include "manager/SerialFilter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    CSmartCardManager& manager = FuzzManager();
-    auto& serial = manager.m_tokenInfo.serialNumber;
-    const std::size_t serialSize = std::min(size, sizeof serial);
-    std::memset(serial, ' ', sizeof serial);
-    std::memcpy(serial, data, serialSize);
-    manager.m_filterDriver.clear();
-    g_statusLines.lines.clear();
-
-    manager.ApplySerialFilter(
-        std::string(reinterpret_cast<const char*>(data) + serialSize, size - serialSize));
+    CK_TOKEN_INFO token;
+    std::memset(&token, 0, sizeof token);
+    const std::size_t serialSize = std::min(size, sizeof token.serialNumber);
+    std::memset(token.serialNumber, ' ', sizeof token.serialNumber);
+    std::memcpy(token.serialNumber, data, serialSize);
+    // The choice is reported as a status line: that formatting is fuzzed too.
+    MemoryMessageList statusLines;
+    SerialFilterChoice(
+        std::string(reinterpret_cast<const char*>(data) + serialSize, size - serialSize), token,
+        &statusLines);
     return 0;
 }
