@@ -42,48 +42,42 @@ std::vector<ReaderEntry> ReadReaderTable(const CSmartCardManager& manager) {
     return readers;
 }
 
-CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::string>& messages,
+CheckReport ReportCheck(const CSmartCardManager& manager, const std::vector<std::string>& messages,
                         int checkedReader, uint32_t result) {
+    const CardView view = manager.View();
     CheckReport report;
     report.readers = ReadReaderTable(manager);
     if (checkedReader >= 0 && static_cast<std::size_t>(checkedReader) < report.readers.size()) {
         report.checkedReader = checkedReader;
     }
     // A reader without a card has no name in the check's results: the table has it.
-    report.readerName = CleanText(manager.m_readerName);
+    report.readerName = CleanText(view.readerName);
     if (report.readerName.empty() && report.checkedReader >= 0) {
         report.readerName = report.readers[static_cast<std::size_t>(report.checkedReader)].name;
     }
-    report.atr = manager.m_atr;
-    if (!report.atr.empty()) {
-        // The check identified the card by this same lookup; without an entry it searched
-        // the system's modules.
-        const std::unique_ptr<CardDefinition> entry(
-            manager.FindCardJson(manager.m_readerName, manager.m_atr));
-        report.source = entry != nullptr ? DriverSource::Catalogue : DriverSource::System;
-        if (entry != nullptr) {
-            report.catalogueEntry = *entry;
-            for (std::string* text :
-                 {&report.catalogueEntry->atr, &report.catalogueEntry->atrMask,
-                  &report.catalogueEntry->drivers, &report.catalogueEntry->filter,
-                  &report.catalogueEntry->reader}) {
-                *text = CleanText(*text);
-            }
+    report.atr = view.atr;
+    report.source = view.source;
+    report.catalogueEntry = view.catalogueEntry;
+    if (report.catalogueEntry) {
+        for (std::string* text : {&report.catalogueEntry->atr, &report.catalogueEntry->atrMask,
+                                  &report.catalogueEntry->drivers, &report.catalogueEntry->filter,
+                                  &report.catalogueEntry->reader}) {
+            *text = CleanText(*text);
         }
     }
-    report.cardDrivers = CleanText(manager.m_cardDrivers);
-    for (const std::string& driver : manager.m_drivers) {
+    report.cardDrivers = CleanText(view.cardDrivers);
+    for (const std::string& driver : view.drivers) {
         report.loadedDrivers.push_back(CleanText(driver));
     }
-    report.driverInUse = CleanText(manager.m_driverInUse);
-    report.driverPath = CleanText(manager.m_driverPath);
-    report.driverVersion = manager.m_driverVersion;
-    report.token = manager.GetTokenDetails();
+    report.driverInUse = CleanText(view.driverInUse);
+    report.driverPath = CleanText(view.driverPath);
+    report.driverVersion = view.driverVersion;
+    report.token = view.token;
     for (std::string* text : {&report.token.label, &report.token.manufacturerId,
                               &report.token.model, &report.token.serialNumber}) {
         *text = CleanText(*text);
     }
-    report.certificates = manager.m_certificates;
+    report.certificates = view.certificates;
     for (const std::string& line : messages) {
         report.messages.push_back(CleanText(line));
     }

@@ -17,10 +17,6 @@ struct ReaderEntry {
     uint32_t state = 0;  // the PC/SC event state, event counter in the upper 16 bits
 };
 
-// Where the checked card's drivers came from: none when no card was identified, the
-// catalogue's entry for its ATR, or (the catalogue having none) the system's modules.
-enum class DriverSource { None, Catalogue, System };
-
 struct SigningTestReport {
     std::vector<std::string> lines;  // the status lines the test added
     uint32_t result = 0;
@@ -49,9 +45,8 @@ struct CheckReport {
 std::vector<ReaderEntry> ReadReaderTable(const CSmartCardManager& manager);
 
 // The report of CheckCardInReader(`checkedReader`) that returned `result`, with the status
-// lines in `messages`. Looks the card's ATR up in the catalogue once more to tell where the
-// drivers came from.
-CheckReport ReportCheck(CSmartCardManager& manager, const std::vector<std::string>& messages,
+// lines in `messages`: the manager's view of the card, every text made clean.
+CheckReport ReportCheck(const CSmartCardManager& manager, const std::vector<std::string>& messages,
                         int checkedReader, uint32_t result);
 
 // The signing test's part of the report: its status lines `lines` (cleaned as every text of

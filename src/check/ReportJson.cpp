@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "manager/CertificateTexts.h"
 #include "platform/ResultNames.h"
 
 namespace {
@@ -111,20 +112,6 @@ Json::Value Token(const TokenDetails& token) {
     return object;
 }
 
-const char* StateName(CertificateState state) {
-    switch (state) {
-        case CertificateState::Valid:
-            return "valid";
-        case CertificateState::Expired:
-            return "expired";
-        case CertificateState::NotYetValid:
-            return "notYetValid";
-        case CertificateState::Unreadable:
-            break;
-    }
-    return "unreadable";
-}
-
 Json::Value Certificates(const std::vector<TokenCertificate>& certificates) {
     Json::Value array(Json::arrayValue);
     for (const TokenCertificate& certificate : certificates) {
@@ -135,7 +122,7 @@ Json::Value Certificates(const std::vector<TokenCertificate>& certificates) {
         object["label"] = certificate.label;
         object["id"] = certificate.id;
         object["hasPrivateKey"] = certificate.hasPrivateKey;
-        object["state"] = StateName(content.state);
+        object["state"] = StateTexts(content.state).json;
         object["stateText"] = CertificateStateText(content.state);
         object["problem"] = OptionalText(content.problem);
         object["subjectCommonName"] = content.subjectCommonName;

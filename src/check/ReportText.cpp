@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "manager/CertificateTexts.h"
 #include "platform/ResultNames.h"
 
 namespace {
@@ -64,21 +65,10 @@ void AddCertificates(std::string& text, const std::vector<TokenCertificate>& cer
         AddLine(text, "  (nessuno)");
     }
     for (const TokenCertificate& certificate : certificates) {
-        const CertificateContent& content = certificate.content;
         AddLine(text, "  " + CertificateName(certificate));
-        AddField(text, "   Etichetta", certificate.label);
-        AddField(text, "   ID", certificate.id);
-        AddField(text, "   Stato", CertificateStateText(content.state));
-        if (content.state == CertificateState::Unreadable) {
-            continue;
+        for (const CertificateField& field : CertificateFields(certificate)) {
+            AddField(text, ("   " + std::string(field.name)).c_str(), field.value);
         }
-        AddField(text, "   Titolare", content.subjectCommonName);
-        AddField(text, "   Organizzazione", content.subjectOrganization);
-        AddField(text, "   Emittente", content.issuerCommonName);
-        AddField(text, "   Valido dal", LocalDate(content.validFrom));
-        AddField(text, "   Valido fino al", LocalDate(content.validUntil));
-        AddField(text, "   Utilizzo chiave", content.keyUsage);
-        AddField(text, "   Chiave privata", certificate.hasPrivateKey ? "presente" : "assente");
     }
 }
 

@@ -32,6 +32,8 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     m_driverVersion.clear();
     ClearTokenFields();
     m_checkedCard = {};
+    m_driverSource = DriverSource::None;
+    m_cardEntry.reset();
 
     uint32_t result = CheckReaderIndex(readerIndex, kSource);
     if (result != 0) {
@@ -85,6 +87,10 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     m_checkedCard = {m_readerName, m_atr, CardEventCount(state.dwEventState), {}};
 
     std::unique_ptr<CardDefinition> definition(FindCardJson(m_readerName, m_atr));
+    m_driverSource = definition != nullptr ? DriverSource::Catalogue : DriverSource::System;
+    if (definition != nullptr) {
+        m_cardEntry = *definition;
+    }
     if (definition == nullptr) {
         LOG_MESSAGE(static_cast<int32_t>(kUnknownCard), 1, kSource, "Card '%s' is not recognized.",
                     m_atr.c_str());

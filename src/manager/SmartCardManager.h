@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "catalogue/CardDefinition.h"
 #include "common/MessageList.h"
 #include "common/SecretString.h"
+#include "manager/CardView.h"
 #include "manager/CheckedCard.h"
 #include "manager/HeldModules.h"
 #include "manager/Reporter.h"
@@ -59,6 +61,8 @@ public:
     }
     // The token information of the last check or test, as texts and counters.
     TokenDetails GetTokenDetails() const;
+    // The card as the last operation left it, for the window and the console check.
+    CardView View() const;
     // Fills m_readers from the PC/SC service: at most 10 readers in its order, with states.
     uint32_t UpdateReaders();
     // The position in m_readers of the reader named exactly `name`, or -1.
@@ -195,6 +199,11 @@ public:
     std::string m_filterDriver;
     // The card of the last successful check; the signing test gives the PIN to no other.
     CheckedCard m_checkedCard;
+
+private:
+    // How the last card check identified its card.
+    DriverSource m_driverSource = DriverSource::None;
+    std::optional<CardDefinition> m_cardEntry;
 
 private:
     // Declared before the two views of it below, which the constructor binds to it.

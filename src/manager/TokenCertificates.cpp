@@ -5,6 +5,7 @@
 
 #include "common/CleanText.h"
 #include "log/Log.h"
+#include "manager/CertificateTexts.h"
 #include "manager/KeyText.h"
 #include "manager/TokenObjects.h"
 
@@ -12,21 +13,6 @@ namespace {
 
 constexpr std::size_t kMaxCertificates = 64;
 constexpr std::time_t kExpiryNotice = 30 * 24 * 60 * 60;
-
-// English, as the rest of the log.
-const char* StateLogText(CertificateState state) {
-    switch (state) {
-        case CertificateState::Valid:
-            return "valid";
-        case CertificateState::Expired:
-            return "expired";
-        case CertificateState::NotYetValid:
-            return "not yet valid";
-        case CertificateState::Unreadable:
-            break;
-    }
-    return "unreadable";
-}
 
 bool HasId(const ObjectValue& id, const std::vector<ObjectValue>& ids) {
     return !id.empty() && std::find(ids.begin(), ids.end(), id) != ids.end();
@@ -85,7 +71,7 @@ void LogCertificate(const TokenCertificate& certificate, const char* source) {
                LocalDate(content.validFrom).c_str(), LocalDate(content.validUntil).c_str(),
                content.keyUsage.c_str(),
                certificate.hasPrivateKey ? "on the token" : "not on the token",
-               StateLogText(content.state));
+               StateTexts(content.state).log);
 }
 
 }  // namespace
@@ -158,20 +144,6 @@ std::vector<std::string> CertificateWarnings(const std::vector<TokenCertificate>
         lines.emplace_back(line);
     }
     return lines;
-}
-
-const char* CertificateStateText(CertificateState state) {
-    switch (state) {
-        case CertificateState::Valid:
-            return "valido";
-        case CertificateState::Expired:
-            return "scaduto";
-        case CertificateState::NotYetValid:
-            return "non ancora valido";
-        case CertificateState::Unreadable:
-            break;
-    }
-    return "non leggibile";
 }
 
 void AppendCertificates(std::vector<TokenCertificate>& certificates,

@@ -31,9 +31,6 @@ std::vector<TokenCertificate> ReadTokenCertificates(CK_FUNCTION_LIST* p11,
 std::vector<std::string> CertificateWarnings(const std::vector<TokenCertificate>& certificates,
                                              std::time_t now);
 
-// The state as the user reads it: "valido", "scaduto", "non ancora valido", "non leggibile".
-const char* CertificateStateText(CertificateState state);
-
 // The name a certificate goes by: its holder's CN, else its label, else its id.
 std::string CertificateName(const TokenCertificate& certificate);
 

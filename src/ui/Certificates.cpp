@@ -1,5 +1,6 @@
 #include "ui/Certificates.h"
 
+#include "manager/CertificateTexts.h"
 #include "ui/resource.h"
 
 namespace {
@@ -26,21 +27,9 @@ std::array<std::string, 4> CertificateRow(const TokenCertificate& certificate) {
 }
 
 std::string CertificateDetails(const TokenCertificate& certificate) {
-    const CertificateContent& content = certificate.content;
-    std::string text = Line("Etichetta", certificate.label) + Line("ID", certificate.id);
-    if (content.state != CertificateState::Unreadable) {
-        text += Line("Titolare", content.subjectCommonName) +
-                Line("Organizzazione", content.subjectOrganization) +
-                Line("Emittente", content.issuerCommonName) +
-                Line("Valido dal", LocalDate(content.validFrom)) +
-                Line("Valido fino al", LocalDate(content.validUntil)) +
-                Line("Utilizzo chiave", content.keyUsage);
-    }
-    text += Line("Chiave privata sul token", certificate.hasPrivateKey ? "sì" : "no") +
-            Line("Stato", CertificateStateText(content.state));
-    if (content.state != CertificateState::Unreadable) {
-        text += Line("Numero di serie", content.serialNumber) +
-                Line("Impronta SHA-256", content.sha256Fingerprint);
+    std::string text;
+    for (const CertificateField& field : CertificateFields(certificate)) {
+        text += Line(field.name, field.value);
     }
     text.pop_back();  // no empty line at the end
     return text;

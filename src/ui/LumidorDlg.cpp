@@ -138,17 +138,18 @@ void CLumidorDlg::RefreshCardView(int driverIndex, int readerIndex) {
         },
         m_messageList);
 
-    m_atrEdit.SetWindowText(m_manager.m_atr);
-    m_cardDriversEdit.SetWindowText(m_manager.m_cardDrivers);
+    const CardView view = m_manager.View();
+    m_atrEdit.SetWindowText(view.atr);
+    m_cardDriversEdit.SetWindowText(view.cardDrivers);
     for (int i = m_driverCombo.GetCount() - 1; i >= 0; --i) {
         m_driverCombo.DeleteString(i);
     }
-    for (const std::string& driver : m_manager.m_drivers) {
+    for (const std::string& driver : view.drivers) {
         m_driverCombo.AddString(driver);
     }
-    m_driverCombo.SetCurSel(m_driverCombo.FindStringExact(-1, m_manager.m_driverInUse));
-    m_driverPathEdit.SetWindowText(m_manager.m_driverPath);
-    m_driverVersionEdit.SetWindowText(m_manager.m_driverVersion);
+    m_driverCombo.SetCurSel(m_driverCombo.FindStringExact(-1, view.driverInUse));
+    m_driverPathEdit.SetWindowText(view.driverPath);
+    m_driverVersionEdit.SetWindowText(view.driverVersion);
     m_tokenInfoButton.EnableWindow(result == 0);
     m_certificatesButton.EnableWindow(result == 0);
     m_testButton.EnableWindow(result == 0);
@@ -178,20 +179,20 @@ void CLumidorDlg::OnDriverChanged() {
 
 void CLumidorDlg::OnTokenInfo() {
     CTokenInfo info(this);
-    info.m_details = m_manager.GetTokenDetails();
+    info.m_details = m_manager.View().token;
     info.DoModal();
 }
 
 void CLumidorDlg::OnCertificates() {
     CCertificates certificates(this);
-    certificates.m_certificates = m_manager.m_certificates;
+    certificates.m_certificates = m_manager.View().certificates;
     certificates.DoModal();
 }
 
 void CLumidorDlg::OnTest() {
     CStartTest pinDialog(this);
     for (;;) {
-        pinDialog.m_tokenFlags = m_manager.m_tokenInfo.flags;
+        pinDialog.m_tokenFlags = m_manager.View().token.flags;
         int answer = pinDialog.DoModal();
         if (answer != IDOK) {
             // Cancel, and also a dialog that could not be shown: never ask without end.
