@@ -5,15 +5,7 @@
 #include "platform/StandardInput.h"
 #include "platform/TerminalEcho.h"
 
-namespace {
-
-// Longer lines are kept to this length, which the test refuses as too long a PIN.
-constexpr std::size_t kPinReadMax = 256;
-
-}  // namespace
-
-PinLine ReadPin(std::string& pin) {
-    pin.reserve(kPinReadMax);
+PinLine ReadPin(SecretString& pin) {
     EchoOff echoOff;
     if (echoOff.Active()) {
         std::fprintf(stderr, "PIN: ");
@@ -25,15 +17,11 @@ PinLine ReadPin(std::string& pin) {
         if (byte == '\n') {
             break;
         }
-        if (pin.size() < kPinReadMax) {
-            pin.push_back(byte);
-        }
+        // A line longer than any PIN is kept one byte over the limit, which the test refuses.
+        pin.Append(byte);
     }
     byte = 0;
-    if (!pin.empty() && pin.back() == '\r') {
-        pin.back() = '\0';
-        pin.pop_back();
-    }
+    pin.DropLast('\r');
     if (echoOff.Active()) {
         std::fprintf(stderr, "\n");
     }

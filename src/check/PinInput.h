@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include "common/SecretString.h"
 
 enum class PinLine {
     Typed,
@@ -11,4 +11,4 @@ enum class PinLine {
 // One line of standard input into `pin`, without its line end, read byte by byte straight
 // from the descriptor so that no stdio buffer keeps a copy. At a terminal the prompt "PIN: "
 // goes to standard error and the echo is off while the line is typed.
-PinLine ReadPin(std::string& pin);
+PinLine ReadPin(SecretString& pin);

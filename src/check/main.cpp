@@ -22,7 +22,6 @@
 #include "check/SignalExit.h"
 #include "check/VersionText.h"
 #include "common/MessageList.h"
-#include "common/Wipe.h"
 #include "manager/SmartCardManager.h"
 
 namespace {
@@ -52,8 +51,7 @@ int FirstReaderWithCard(const CSmartCardManager& manager) {
 // and result go into `report`; a usage error (no PIN, empty PIN) is returned as such.
 std::optional<int> RunSigningTest(CSmartCardManager& manager, MemoryMessageList& messages,
                                   CheckReport& report) {
-    std::string pin;
-    WipeOnExit wipePin(pin);
+    SecretString pin;
     switch (ReadPin(pin)) {
         case PinLine::Missing:
             PrintError("nessun PIN sullo standard input");
@@ -65,8 +63,7 @@ std::optional<int> RunSigningTest(CSmartCardManager& manager, MemoryMessageList&
             break;
     }
     const std::size_t before = messages.lines.size();
-    // TestCard's own copy is the only one it gets, and TestCard wipes it.
-    const uint32_t result = manager.TestCard(report.checkedReader, SecretString(std::move(pin)));
+    const uint32_t result = manager.TestCard(report.checkedReader, std::move(pin));
     report.test = ReportTest(
         std::vector<std::string>(messages.lines.begin() + static_cast<std::ptrdiff_t>(before),
                                  messages.lines.end()),

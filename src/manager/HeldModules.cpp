@@ -11,14 +11,12 @@ constexpr const char* kSource = "CSmartCardManager::ReleaseModules";
 
 void Finalize(const std::string& name, CK_FUNCTION_LIST* list) {
     const CK_RV rv = MODULE_CALL(list, C_Finalize, nullptr);
-    if (g_logLevel >= 1) {
-        if (rv == CKR_OK) {
-            LogMessage(0, 0, kSource, "Module '%s' finalized.", name.c_str());
-        } else {
-            LogMessage(static_cast<int32_t>(ResultCode(rv, "C_Finalize", kSource)), 0, kSource,
-                       "C_Finalize of module '%s' error: 0x%lX.", name.c_str(),
-                       static_cast<unsigned long>(rv));
-        }
+    if (rv == CKR_OK) {
+        LOG_MESSAGE(0, 0, kSource, "Module '%s' finalized.", name.c_str());
+    } else {
+        LOG_MESSAGE(static_cast<int32_t>(ResultCode(rv, "C_Finalize", kSource)), 0, kSource,
+                    "C_Finalize of module '%s' error: 0x%lX.", name.c_str(),
+                    static_cast<unsigned long>(rv));
     }
 }
 

@@ -110,20 +110,17 @@ uint32_t CSmartCardManager::TestCard(int readerIndex, SecretString pin) {
 
 uint32_t CSmartCardManager::ReportOtherCard(const std::string& readerName,
                                             const SCARD_READERSTATE& state) {
-    if (g_logLevel >= 1) {
-        if (m_checkedCard.readerName != readerName || m_checkedCard.serialNumber.empty()) {
-            LogMessage(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
-                       "No check of a card in reader '%s' has succeeded: no PIN is presented.",
-                       readerName.c_str());
-        } else {
-            const std::size_t atrLength = std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr);
-            LogMessage(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
-                       "The card in reader '%s' is not the one checked: ATR %s after %u card "
-                       "events then, ATR %s after %u now. No PIN is presented.",
-                       readerName.c_str(), m_checkedCard.atr.c_str(), m_checkedCard.eventCount,
-                       AtrToHex(state.rgbAtr, atrLength).c_str(),
-                       CardEventCount(state.dwEventState));
-        }
+    if (m_checkedCard.readerName != readerName || m_checkedCard.serialNumber.empty()) {
+        LOG_MESSAGE(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
+                    "No check of a card in reader '%s' has succeeded: no PIN is presented.",
+                    readerName.c_str());
+    } else {
+        const std::size_t atrLength = std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr);
+        LOG_MESSAGE(static_cast<int32_t>(kCardChanged), 0, kTestCardSource,
+                    "The card in reader '%s' is not the one checked: ATR %s after %u card events "
+                    "then, ATR %s after %u now. No PIN is presented.",
+                    readerName.c_str(), m_checkedCard.atr.c_str(), m_checkedCard.eventCount,
+                    AtrToHex(state.rgbAtr, atrLength).c_str(), CardEventCount(state.dwEventState));
     }
     return kCardChanged;
 }

@@ -354,14 +354,13 @@ KeyOutcome SigningRun::SignWithKey(const PrivateKey& key, CK_MECHANISM_TYPE mech
     // Some cards fail the first signature after power-up: one more, from the start.
     if (attempt.step == SignStep::Sign && attempt.code == CKR_FUNCTION_FAILED) {
         attempt = Attempt(key, mechanism);
-        if (attempt.code != CKR_OK && g_logLevel >= 1) {
-            if (attempt.step == SignStep::Sign)
-                LogMessage(static_cast<int32_t>(attempt.code), 0, kCardTestSource,
-                           "Second C_Sign call, return error: 0x%x.", attempt.code);
-            else
-                LogMessage(static_cast<int32_t>(attempt.code), 0, kCardTestSource,
-                           "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
-                           StepFunction(attempt.step), attempt.code);
+        if (attempt.code != CKR_OK && attempt.step == SignStep::Sign) {
+            LOG_MESSAGE(static_cast<int32_t>(attempt.code), 0, kCardTestSource,
+                        "Second C_Sign call, return error: 0x%x.", attempt.code);
+        } else if (attempt.code != CKR_OK) {
+            LOG_MESSAGE(static_cast<int32_t>(attempt.code), 0, kCardTestSource,
+                        "La credenziale '%s' ha generato l'errore %s 0x%X.", key.id.c_str(),
+                        StepFunction(attempt.step), attempt.code);
         }
     }
     const uint32_t code = attempt.code;

@@ -3,14 +3,10 @@
 #include <QWidget>
 #include <utility>
 
+#include "common/SecretString.h"
 #include "common/Wipe.h"
 #include "manager/PinWarning.h"
 #include "ui/resource.h"
-
-namespace {
-// The signing test copies the PIN into a buffer of this size.
-constexpr int kMaxPinCharacters = 64;
-}  // namespace
 
 CStartTest::CStartTest(CDialogEx* parent) : CDialogEx(IDD_START_TEST, parent) {}
 
@@ -45,7 +41,8 @@ void CStartTest::DoDataExchange(CDataExchange* pDX) {
     // The field opens empty, also after an earlier run.
     Wipe(m_pin);
     DDX_Text(pDX, IDC_PIN, m_pin);
-    DDV_MaxChars(pDX, m_pin, kMaxPinCharacters);
+    // The signing test presents no longer PIN.
+    DDV_MaxChars(pDX, m_pin, static_cast<int>(kMaxPinBytes));
 }
 
 void CStartTest::OnCancel() {
