@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "manager/SigningKey.h"
+
 class IMessageList;
 
 constexpr const char* kCardTestSource = "CSmartCardManager::CardTest";
@@ -18,3 +20,7 @@ void LogVerbatim(uint32_t code, const std::string& text);
 
 // A line for the user: logged and added to the message list (none when it is null).
 void Report(IMessageList* list, uint32_t code, const std::string& text);
+
+// The user's line for what signing with `key` came to (two for a failure: the error, then
+// what it means); nothing for an outcome reported where it happened.
+void ReportKey(IMessageList* list, const PrivateKey& key, const KeyOutcome& outcome);

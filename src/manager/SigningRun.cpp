@@ -53,21 +53,6 @@ bool IsPinFailure(uint32_t code) {
            code == CKR_PIN_EXPIRED;
 }
 
-const char* SignatureExplanation(uint32_t result) {
-    switch (result) {
-        case CKR_FUNCTION_FAILED:
-            return "(la carta non e' attiva)";
-        case CKR_PIN_INCORRECT:
-            return "(il PIN non combacia con quello memorizzato nel token)";
-        case CKR_PIN_EXPIRED:
-            return "(il PIN e' scaduto e va cambiato)";
-        case CKR_PIN_LOCKED:
-            return "(il PIN e' bloccato per troppi errori)";
-        default:
-            return "(errore non gestito)";
-    }
-}
-
 std::string LoginFailureText(uint32_t result) {
     switch (result) {
         case CKR_PIN_INCORRECT:
@@ -427,43 +412,6 @@ KeyOutcome SigningRun::CheckSignature(const PrivateKey& key, CK_MECHANISM_TYPE m
     return {KeyVerdict::BadSignature, kSignatureInvalid};
 }
 
-void SigningRun::ReportKey(const PrivateKey& key, const KeyOutcome& outcome) {
-    IMessageList* list = m_statusList;
-    const char* id = key.id.c_str();
-    const char* label = key.label.c_str();
-    const bool labelled = !key.label.empty();
-    switch (outcome.verdict) {
-        case KeyVerdict::Signed:
-            Report(list, 0,
-                   labelled ? Format("La credenziale '%s' (%s) ha firmato correttamente", id, label)
-                            : Format("La credenziale '%s' ha firmato correttamente", id));
-            break;
-        case KeyVerdict::Failed:
-            Report(list, outcome.code,
-                   labelled ? Format("Errore '0x%.2X' durante la firma con la credenziale '%s' "
-                                     "(%s)",
-                                     outcome.code, id, label)
-                            : Format("Errore '0x%.2X' durante la firma con la credenziale '%s'",
-                                     outcome.code, id));
-            Report(list, outcome.code, SignatureExplanation(outcome.code));
-            break;
-        case KeyVerdict::BadSignature:
-            Report(list, outcome.code,
-                   labelled
-                       ? Format("La firma della credenziale '%s' (%s) non e' valida", id, label)
-                       : Format("La firma della credenziale '%s' non e' valida", id));
-            break;
-        case KeyVerdict::NotForSigning:
-            Report(list, outcome.code,
-                   labelled
-                       ? Format("La credenziale '%s' (%s) non e' abilitata alla firma", id, label)
-                       : Format("La credenziale '%s' non e' abilitata alla firma", id));
-            break;
-        case KeyVerdict::EndsTest:
-            break;  // reported where it happened
-    }
-}
-
 bool SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys, SigningTally& tally,
                               uint32_t* ended) {
     for (CK_OBJECT_HANDLE handle : keys) {
@@ -473,7 +421,7 @@ bool SigningRun::SignWithEach(const std::vector<CK_OBJECT_HANDLE>& keys, Signing
             *ended = outcome.code;
             return false;
         }
-        ReportKey(key, outcome);
+        ReportKey(m_statusList, key, outcome);
         if (outcome.verdict != KeyVerdict::NotForSigning) {
             tally.anyForSigning = true;
             tally.last = outcome.code;

@@ -74,7 +74,11 @@ bool CDialogEx::Build(QWidget* owner) {
     if (dialog == nullptr || m_widget) {
         return false;
     }
-    auto* widget = new DialogWidget(this, owner, DialogWindowFlags(*dialog));
+    DialogWidgetEvents events;
+    events.clicked = [this](int id) { OnCommand(Notification::Clicked, id); };
+    events.close = [this] { SendSysCommand(SC_CLOSE); };
+    events.contextMenu = [this](const QPoint& at) { ShowContextMenu(at); };
+    auto* widget = new DialogWidget(std::move(events), owner, DialogWindowFlags(*dialog));
     m_widget = widget;
     m_ended = false;
     m_result = -1;

@@ -99,7 +99,6 @@ protected:
     void OnSysCommand(unsigned id, intptr_t param);
 
 private:
-    friend class DialogWidget;
     // Counts what is under way in the dialog (a handler, busy work, a menu, the
     // initialisation) while it lives; the last one to end lets the idle handlers run.
     class UnderWay {

@@ -4,11 +4,12 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <utility>
 
-#include "ui/framework/Dialog.h"
+#include "ui/framework/MessageMap.h"
 
-DialogWidget::DialogWidget(CDialogEx* dialog, QWidget* owner, Qt::WindowFlags flags)
-    : QDialog(owner, flags), m_dialog(dialog) {}
+DialogWidget::DialogWidget(DialogWidgetEvents events, QWidget* owner, Qt::WindowFlags flags)
+    : QDialog(owner, flags), m_events(std::move(events)) {}
 
 void DialogWidget::keyPressEvent(QKeyEvent* event) {
     if (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) {
@@ -17,7 +18,7 @@ void DialogWidget::keyPressEvent(QKeyEvent* event) {
     }
     switch (event->key()) {
         case Qt::Key_Escape:
-            m_dialog->OnCommand(Notification::Clicked, IDCANCEL);
+            m_events.clicked(IDCANCEL);
             return;
         case Qt::Key_Return:
         case Qt::Key_Enter: {
@@ -34,7 +35,7 @@ void DialogWidget::keyPressEvent(QKeyEvent* event) {
                     return;
                 }
             }
-            m_dialog->OnCommand(Notification::Clicked, IDOK);
+            m_events.clicked(IDOK);
             return;
         }
         default:
@@ -45,9 +46,9 @@ void DialogWidget::keyPressEvent(QKeyEvent* event) {
 void DialogWidget::closeEvent(QCloseEvent* event) {
     // The dialog decides: its close command ends it through EndDialog.
     event->ignore();
-    m_dialog->SendSysCommand(SC_CLOSE);
+    m_events.close();
 }
 
 void DialogWidget::contextMenuEvent(QContextMenuEvent* event) {
-    m_dialog->ShowContextMenu(event->globalPos());
+    m_events.contextMenu(event->globalPos());
 }

@@ -1,14 +1,22 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
-class CDialogEx;
+class QPoint;
 
-// The Qt window behind a CDialogEx: keys, the close box and the context menu are turned
-// into the dialog's commands, as a Windows dialog does.
+// What the window's own events become in its dialog.
+struct DialogWidgetEvents {
+    std::function<void(int id)> clicked;  // a button's command (IDOK, IDCANCEL)
+    std::function<void()> close;          // the close box
+    std::function<void(const QPoint& at)> contextMenu;
+};
+
+// The Qt window behind a dialog: keys, the close box and the context menu are turned into the
+// dialog's commands, as a Windows dialog does.
 class DialogWidget : public QDialog {
 public:
-    DialogWidget(CDialogEx* dialog, QWidget* owner, Qt::WindowFlags flags);
+    DialogWidget(DialogWidgetEvents events, QWidget* owner, Qt::WindowFlags flags);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -16,5 +24,5 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    CDialogEx* m_dialog;
+    DialogWidgetEvents m_events;
 };
