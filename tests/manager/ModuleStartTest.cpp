@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "E2eSupport.h"
-#include "ModuleTestSupport.h"
+#include "support/ExpectedTexts.h"
+#include "support/FixtureCatalogues.h"
+#include "support/ManagerFixture.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"
 
