@@ -160,7 +160,7 @@ TEST(CardLookup, MalformedEntriesAreSkippedAndLogged) {
     EXPECT_NO_THROW(card = Find(*m.manager, "R", "3B06"));
     EXPECT_EQ(DriversOf(card), "good.so");
 
-    const std::string log = m.StopAndReadLog();
+    const std::vector<LoggedRecord> log = m.StopAndReadLog();
     for (int index = 0; index <= 6; ++index) {
         EXPECT_TRUE(LogHasRecord(log, kSource, "Card entry " + std::to_string(index) + " skipped"))
             << index;

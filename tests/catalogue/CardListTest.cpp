@@ -37,13 +37,14 @@ std::string ParserMessage(const std::string& text) {
     return errors;
 }
 
-// The log writes a record's line ends as blanks.
+// The log writes a record's line ends as blanks; its records are read without trailing blanks.
 std::string AsLogged(std::string text) {
     for (char& c : text) {
         if (c == '\n' || c == '\r') {
             c = ' ';
         }
     }
+    text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }
 
@@ -172,7 +173,7 @@ TEST(CardList, ParserErrorIsRaisedAndLoggedForTextAndFile) {
         } catch (const std::runtime_error& error) {
             EXPECT_EQ(error.what(), message);
         }
-        const std::string log = m.StopAndReadLog();
+        const std::vector<LoggedRecord> log = m.StopAndReadLog();
         EXPECT_TRUE(LogHasRecord(log, kSource, AsLogged(message)));
         EXPECT_FALSE(LogHasRecord(log, kSource, kBadVersion));
     }
@@ -222,14 +223,11 @@ TEST(CardList, CatalogueFileMissingOrNoRegularFileIsNotFound) {
         } catch (const std::runtime_error& error) {
             EXPECT_STREQ(error.what(), kNotFound);
         }
-        const std::string log = m.StopAndReadLog();
+        const std::vector<LoggedRecord> log = m.StopAndReadLog();
         EXPECT_TRUE(LogHasRecord(log, kSource, kNotFound));
         EXPECT_FALSE(LogHasRecord(log, kSource, kBadVersion));
         // The message is followed by a second record, the reason.
-        const std::string column = std::string(kSource).substr(0, 30);
-        std::size_t first = log.find(column);
-        ASSERT_NE(first, std::string::npos);
-        EXPECT_NE(log.find(column, first + column.size()), std::string::npos);
+        EXPECT_GE(RecordsOf(log, kSource).size(), 2u);
     }
 }
 

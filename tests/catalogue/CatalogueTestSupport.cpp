@@ -1,7 +1,5 @@
 #include "CatalogueTestSupport.h"
 
-#include <sstream>
-
 #include "catalogue/EmbeddedCatalogue.h"
 
 std::string ProgramCatalogue() {
@@ -25,18 +23,15 @@ ManagerInTempDir::~ManagerInTempDir() {
     manager.reset();
 }
 
-std::string ManagerInTempDir::StopAndReadLog() {
+std::vector<LoggedRecord> ManagerInTempDir::StopAndReadLog() {
     manager.reset();
-    return ReadFile("Lumidor.log");
+    return ReadLogRecords();
 }
 
-bool LogHasRecord(const std::string& log, const std::string& source, const std::string& text) {
-    // The log's source column is 30 characters wide.
-    const std::string column = source.substr(0, 30);
-    std::istringstream lines(log);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.find(column) != std::string::npos && line.find(text) != std::string::npos) {
+bool LogHasRecord(const std::vector<LoggedRecord>& records, const std::string& source,
+                  const std::string& text) {
+    for (const LoggedRecord& record : RecordsOf(records, source)) {
+        if (record.text.find(text) != std::string::npos) {
             return true;
         }
     }

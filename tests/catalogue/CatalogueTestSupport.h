@@ -2,9 +2,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "support/TempDir.h"
 #include "manager/SmartCardManager.h"
+#include "support/LogRecords.h"
+#include "support/TempDir.h"
 
 // The catalogue the program carries: the embedded bytes, or the data file in a build
 // without them.
@@ -18,12 +20,13 @@ struct ManagerInTempDir {
 
     // Replaces the manager's catalogue with the given text.
     void Load(const std::string& text) { manager->InitCardList(text.size(), text.data()); }
-    // Destroys the manager (stopping the log) and returns the log file's content.
-    std::string StopAndReadLog();
+    // Destroys the manager (stopping the log) and returns the log's records.
+    std::vector<LoggedRecord> StopAndReadLog();
 
     TempDir dir;
     std::unique_ptr<CSmartCardManager> manager;
 };
 
-// True when one line of the log carries both the source (as the log cuts it) and the text.
-bool LogHasRecord(const std::string& log, const std::string& source, const std::string& text);
+// True when a record of the source holds the text in its message.
+bool LogHasRecord(const std::vector<LoggedRecord>& records, const std::string& source,
+                  const std::string& text);

@@ -25,7 +25,7 @@ TEST(FileCatalogue, ConstructorLoadsTheFileOfTheCurrentDirectory) {
 TEST(FileCatalogue, ConstructorFailsWithoutAnyCatalogueAndLogKeepsMessage) {
     TempDir dir;
     EXPECT_THROW(CSmartCardManager manager, std::runtime_error);
-    EXPECT_TRUE(LogHasRecord(ReadFile("Lumidor.log"), "CSmartCardManager::InitCardList",
+    EXPECT_TRUE(LogHasRecord(ReadLogRecords(), "CSmartCardManager::InitCardList",
                              "File definizione carte non trovato"));
 }
 

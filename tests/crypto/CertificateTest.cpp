@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "TestKeys.h"
 #include "support/Command.h"
 #include "support/TempDir.h"
+#include "support/TestKeys.h"
 
 namespace {
 

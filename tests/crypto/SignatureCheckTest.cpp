@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "TestKeys.h"
+#include "support/TestKeys.h"
 
 namespace {
 

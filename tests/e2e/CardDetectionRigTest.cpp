@@ -6,9 +6,10 @@
 
 #include <cstdio>
 
-#include "E2eSupport.h"
-#include "ModuleTestSupport.h"
 #include "support/Command.h"
+#include "support/ExpectedTexts.h"
+#include "support/FixtureCatalogues.h"
+#include "support/ManagerFixture.h"
 #include "support/SoftHsm.h"
 #include "support/rig/VirtualCard.h"
 #include "testmodule/ScriptedModule.h"

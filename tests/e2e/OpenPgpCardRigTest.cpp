@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "ModuleTestSupport.h"
 #include "manager/TokenCertificates.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
 #include "support/Command.h"
 #include "support/ExpectedTexts.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
 #include "support/rig/VirtualCard.h"
 
 namespace {

@@ -11,11 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "ModuleTestSupport.h"
-#include "e2e/E2eSupport.h"
 #include "manager/TokenDetails.h"
 #include "support/Command.h"
 #include "support/ExpectedTexts.h"
+#include "support/FixtureCatalogues.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
 #include "support/OpenDescriptors.h"
 #include "support/rig/VirtualCard.h"
 

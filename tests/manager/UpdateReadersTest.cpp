@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "common/MessageList.h"
-#include "manager/LogLines.h"
 #include "manager/SmartCardManager.h"
 #include "platform/SystemText.h"
+#include "support/LogRecords.h"
 #include "support/TempDir.h"
 #include "support/rig/FakePcsc.h"
 
@@ -46,7 +46,7 @@ protected:
     // Destroys the manager (which stops the log) and returns this operation's records.
     std::vector<LoggedRecord> StopAndReadLog() {
         manager.reset();
-        return RecordsOf(kSource);
+        return RecordsOf(ReadLogRecords(), kSource);
     }
 
     void ExpectEveryHandleReturned() const {
@@ -92,8 +92,8 @@ TEST_F(UpdateReadersTest, TwelveReadersKeepTheFirstTenInOrderWithTheirStates) {
 
     std::vector<std::string> logged;
     for (const LoggedRecord& record : StopAndReadLog()) {
-        EXPECT_EQ(record.code, "00000000");
-        logged.push_back(record.text + record.continued);
+        EXPECT_EQ(record.code, 0u);
+        logged.push_back(record.text + record.continuation);
     }
     std::vector<std::string> expected;
     for (const std::string& name : firstTen) {
@@ -117,9 +117,9 @@ TEST_F(UpdateReadersTest, NoReaderEmptiesTheTableAndReturnsTheServiceError) {
     std::vector<LoggedRecord> records = StopAndReadLog();
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records.back().text, "SCardListReaders error.");
-    EXPECT_EQ(records.back().code, "8010002e");
+    EXPECT_EQ(records.back().code, 0x8010002Eu);
     ASSERT_FALSE(SystemMessageText(0x8010002E).empty());
-    EXPECT_EQ(records.back().continued, SystemMessageText(0x8010002E));
+    EXPECT_EQ(records.back().continuation, SystemMessageText(0x8010002E));
 }
 
 TEST_F(UpdateReadersTest, ServiceUnavailableStopsAtTheContext) {
@@ -138,8 +138,8 @@ TEST_F(UpdateReadersTest, ServiceUnavailableStopsAtTheContext) {
     std::vector<LoggedRecord> records = StopAndReadLog();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, "SCardEstablishContext error.");
-    EXPECT_EQ(records[0].code, "8010001d");
-    EXPECT_EQ(records[0].continued, SystemMessageText(0x8010001D));
+    EXPECT_EQ(records[0].code, 0x8010001Du);
+    EXPECT_EQ(records[0].continuation, SystemMessageText(0x8010001D));
 }
 
 TEST_F(UpdateReadersTest, StatusQueryFailureKeepsTheNamesWithoutStates) {
@@ -164,8 +164,8 @@ TEST_F(UpdateReadersTest, StatusQueryFailureKeepsTheNamesWithoutStates) {
     std::vector<LoggedRecord> records = StopAndReadLog();
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records.back().text, "SCardGetStatusChange error.");
-    EXPECT_EQ(records.back().code, "80100017");
-    EXPECT_EQ(records.back().continued, systemText);
+    EXPECT_EQ(records.back().code, 0x80100017u);
+    EXPECT_EQ(records.back().continuation, systemText);
 }
 
 TEST_F(UpdateReadersTest, EmptyListWithSuccessIsNoReader) {
@@ -189,7 +189,7 @@ TEST_F(UpdateReadersTest, EmptyListWithSuccessIsNoReader) {
     ASSERT_EQ(records.size(), 2u);
     for (const LoggedRecord& record : records) {
         EXPECT_EQ(record.text, "No readers defined or found.");
-        EXPECT_EQ(record.code, "00000000");
+        EXPECT_EQ(record.code, 0u);
     }
 }
 

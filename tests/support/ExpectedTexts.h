@@ -1,6 +1,6 @@
 #pragma once
 
-// The status lines that many tests expect, as the program writes them.
+// The status and log lines that many tests expect, as the program writes them.
 
 #include <string>
 
@@ -16,3 +16,17 @@ inline const std::string kRefused =
     "La carta ha rifiutato il PIN: il PIN digitato non e' quello della carta";
 inline const std::string kCardChangedLine =
     "La carta nel lettore e' cambiata dopo la verifica: ripetere la verifica prima del test";
+inline const std::string kSigned = "La credenziale 'K1' (Firma) ha firmato correttamente";
+
+inline std::string LoadFailedLine(const std::string& name, const std::string& systemText) {
+    return "Errore durante il caricamento del driver della smart card (" + name +
+           "): " + systemText;
+}
+inline std::string LoadedLine(const std::string& name) {
+    return "Driver '" + name + "' per accesso alla smart card, trovato";
+}
+inline std::string FilterLine(const std::string& name) {
+    return "Abbinato driver '" + name + "' in base al filtro 'serial number'";
+}
+
+constexpr const char* kModuleNotFound = "The specified module could not be found.";

@@ -19,9 +19,9 @@
 #include <thread>
 
 #include "common/MessageList.h"
-#include "e2e/E2eSupport.h"
 #include "manager/PendingCall.h"
 #include "manager/SmartCardManager.h"
+#include "support/FixtureCatalogues.h"
 #include "support/TempDir.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"

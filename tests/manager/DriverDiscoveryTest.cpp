@@ -5,9 +5,12 @@
 
 #include <algorithm>
 
-#include "E2eSupport.h"
-#include "ModuleTestSupport.h"
 #include "platform/SystemText.h"
+#include "support/Elf32File.h"
+#include "support/ExpectedTexts.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
+#include "support/TextTemplate.h"
 #include "testmodule/ScriptedModule.h"
 
 namespace {

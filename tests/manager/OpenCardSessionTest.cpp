@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ModuleTestSupport.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"
 

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "E2eSupport.h"
-#include "ModuleTestSupport.h"
+#include "support/ExpectedTexts.h"
+#include "support/FixtureCatalogues.h"
+#include "support/ManagerFixture.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"
 
@@ -93,7 +94,7 @@ TEST_F(ModuleStartTest, TheResultsStayThoseOfModulesStartedAnew) {
     EXPECT_EQ(manager->m_driverVersion, "1.0.0.0");  // C_GetInfo of the held module
     status.lines.clear();
     EXPECT_EQ(manager->TestCard(0, SecretString("1234")), 0u);
-    EXPECT_EQ(status.lines.back(), "Smart card testata con successo");
+    EXPECT_EQ(status.lines.back(), kPassed);
 }
 
 // A module that says it was started already was not started by this program: it is left to

@@ -2,20 +2,19 @@
 
 #include <filesystem>
 
-#include "ModuleTestSupport.h"
 #include "platform/ModuleLoader.h"
 #include "platform/SystemText.h"
+#include "support/Elf32File.h"
+#include "support/ExpectedTexts.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
 #include "testmodule/ScriptedModule.h"
 
 namespace {
 
-const std::string kLoaded = "Driver '%s' per accesso alla smart card, trovato";
-const std::string kNotFound =
-    "Errore durante il caricamento del driver della smart card (%s): "
-    "The specified module could not be found.";
-const std::string kBadFormat =
-    "Errore durante il caricamento del driver della smart card (%s): "
-    "non è un'applicazione Win32 valida.";
+const std::string kLoaded = LoadedLine("%s");
+const std::string kNotFound = LoadFailedLine("%s", kModuleNotFound);
+const std::string kBadFormat = LoadFailedLine("%s", "non è un'applicazione Win32 valida.");
 
 std::string Line(const std::string& pattern, const std::string& name) {
     std::string line = pattern;
@@ -114,7 +113,7 @@ TEST_F(ProbeTest, LogsEachAttemptUnderTheCallersSource) {
     auto error = RecordsWithText(log, "Error loading './missing.so' library !");
     ASSERT_EQ(error.size(), 1u);
     EXPECT_EQ(error[0].code, kErrorModuleNotFound);
-    EXPECT_EQ(error[0].continuation, "The specified module could not be found.");
+    EXPECT_EQ(error[0].continuation, kModuleNotFound);
     // The linker's own reason, verbatim, in a record of its own.
     bool reason = false;
     for (const LoggedRecord& record : log) {

@@ -4,9 +4,11 @@
 
 #include <filesystem>
 
-#include "E2eSupport.h"
-#include "ModuleTestSupport.h"
 #include "platform/SystemText.h"
+#include "support/ExpectedTexts.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
+#include "support/TextTemplate.h"
 #include "testmodule/ScriptedModule.h"
 
 namespace {

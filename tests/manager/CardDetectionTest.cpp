@@ -7,10 +7,11 @@
 #include <cstring>
 #include <functional>
 
-#include "E2eSupport.h"
-#include "ModuleTestSupport.h"
 #include "common/Hex.h"
 #include "platform/SystemText.h"
+#include "support/FixtureCatalogues.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"
 

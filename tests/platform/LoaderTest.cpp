@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "ModuleTestSupport.h"
 #include "platform/ModuleLoader.h"
 #include "platform/SystemText.h"
+#include "support/Elf32File.h"
 #include "support/TempDir.h"
 #include "testmodule/ScriptedModule.h"
 

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "ModuleTestSupport.h"
 #include "crypto/Certificate.h"
 #include "manager/TokenCertificates.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
 #include "support/TestCertificates.h"
 #include "testmodule/ScriptedModule.h"
 

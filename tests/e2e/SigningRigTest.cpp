@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "crypto/Certificate.h"
-#include "e2e/E2eSupport.h"
-#include "modules/ModuleTestSupport.h"
 #include "support/Command.h"
 #include "support/CountOccurrences.h"
 #include "support/ExpectedTexts.h"
+#include "support/FixtureCatalogues.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
 #include "support/SoftHsm.h"
 #include "support/TestCertificates.h"
 #include "support/rig/VirtualCard.h"

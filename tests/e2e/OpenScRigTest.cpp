@@ -8,11 +8,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "ModuleTestSupport.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
 #include "support/Command.h"
 #include "support/CountOccurrences.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
 #include "support/rig/VirtualCard.h"
 
 namespace {

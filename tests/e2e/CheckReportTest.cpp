@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "TestKeys.h"
 #include "support/Command.h"
 #include "support/SoftHsm.h"
 #include "support/TempDir.h"
+#include "support/TestKeys.h"
 #include "support/rig/VirtualCard.h"
 #include "testmodule/ScriptedModule.h"
 

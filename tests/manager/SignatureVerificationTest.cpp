@@ -72,8 +72,6 @@ TEST_P(SignatureVerificationCaseTest, JudgesEachSignatureByItsPublicHalf) {
     EXPECT_EQ(records[0].code, c.recordCode);
 }
 
-const std::string kSigned = "La credenziale 'K1' (Firma) ha firmato correttamente";
-
 INSTANTIATE_TEST_SUITE_P(
     Halves, SignatureVerificationCaseTest,
     ::testing::Values(

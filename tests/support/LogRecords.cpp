@@ -1,8 +1,9 @@
-#include "ModuleTestSupport.h"
+#include "support/LogRecords.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+
+#include "support/TempDir.h"
 
 namespace {
 
@@ -72,13 +73,13 @@ std::vector<LoggedRecord> RecordsWithText(const std::vector<LoggedRecord>& recor
     return found;
 }
 
-void WriteElf32(const std::string& path) {
-    unsigned char header[128] = {0x7F, 'E', 'L', 'F', 1 /* 32-bit */, 1 /* little endian */,
-                                 1 /* version */};
-    header[16] = 3;   // ET_DYN
-    header[18] = 3;   // EM_386
-    header[20] = 1;   // EV_CURRENT
-    header[40] = 52;  // e_ehsize
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(header), sizeof header);
+std::vector<LoggedRecord> RecordsOf(const std::vector<LoggedRecord>& records,
+                                    const std::string& source) {
+    std::vector<LoggedRecord> found;
+    for (const LoggedRecord& record : records) {
+        if (!record.source.empty() && source.compare(0, record.source.size(), record.source) == 0) {
+            found.push_back(record);
+        }
+    }
+    return found;
 }

@@ -17,10 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "ModuleTestSupport.h"
-#include "e2e/E2eSupport.h"
 #include "manager/PendingCall.h"
 #include "manager/TokenDetails.h"
+#include "support/ExpectedTexts.h"
+#include "support/FixtureCatalogues.h"
+#include "support/LogRecords.h"
+#include "support/ManagerFixture.h"
+#include "support/TextTemplate.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"
 
@@ -39,9 +42,6 @@ const std::string kNoEntryPoint =
     "Funzione C_GetFunctionList non trovata nel driver (@module): The specified procedure "
     "could not be found.";
 const std::string kOneKey = "Trovata 1 chiave privata";
-const std::string kSigned = "La credenziale 'K1' (Firma) ha firmato correttamente";
-const std::string kTestPassed = "Smart card testata con successo";
-const std::string kTestFailed = "Errore durante l'esecuzione del test della smart card";
 const std::string kTokenRead = "Lumidor Test Token|Lumidor Tests|Scripted|0000000000000001";
 const std::string kNoToken = "|||";
 const std::string kVersion = "3.7.0.0";
@@ -120,7 +120,7 @@ std::vector<Misbehaviour> Failures(const std::string& call) {
 Expected Normal(Operation operation) {
     Expected expected;
     if (operation == Operation::SigningTest) {
-        expected.lines = {kOneKey, kSigned, kTestPassed};
+        expected.lines = {kOneKey, kSigned, kPassed};
     } else {
         expected.lines = {kLoaded};
         expected.version = kVersion;
@@ -162,7 +162,7 @@ struct Table {
             expected.token = operation == Operation::SigningTest ? kTokenRead : token;
             const int reports = operation == Operation::CardCheck ? 2 : 1;
             if (operation == Operation::SigningTest) {
-                expected.lines = {Failed(shown, code), kTestFailed};
+                expected.lines = {Failed(shown, code), kFailed};
             } else {
                 expected.lines.assign(1, kLoaded);
                 expected.lines.insert(expected.lines.end(), reports, Failed(shown, code));
@@ -220,7 +220,7 @@ std::vector<Row> MakeRows() {
             expected.result = 127;
             expected.token = operation == Operation::SigningTest ? kTokenRead : kNoToken;
             if (operation == Operation::SigningTest) {
-                expected.lines = {kNoEntryPoint, kTestFailed};
+                expected.lines = {kNoEntryPoint, kFailed};
             } else if (operation == Operation::CardCheck) {
                 expected.lines = {kLoaded, kNoEntryPoint, kNoEntryPoint};
             } else {
@@ -315,7 +315,7 @@ std::vector<Row> MakeRows() {
     t.Signing("C_Login", "C_Login", [](uint32_t code) {
         char text[32];
         std::snprintf(text, sizeof text, "C_Login error 0x%X", code);
-        return std::vector<std::string>{text, kTestFailed};
+        return std::vector<std::string>{text, kFailed};
     });
     // A key's own login (CKA_ALWAYS_AUTHENTICATE), the second C_Login.
     for (const Misbehaviour& m : Failures("C_Login")) {
@@ -327,7 +327,7 @@ std::vector<Row> MakeRows() {
         expected.lines = {
             "Trovate 2 chiavi private", kSigned,
             "Errore '" + Hex2(m.code) + "' durante la firma con la credenziale 'K2' (Segreta)",
-            "(errore non gestito)", kTestFailed};
+            "(errore non gestito)", kFailed};
         expected.wideRecords = m.wide ? 1 : 0;
         std::string script = "key=Segreta|K2|0|1\n" + m.script;
         script.replace(script.find("C_Login="), 8, "C_Login@2=");
@@ -339,7 +339,7 @@ std::vector<Row> MakeRows() {
     }
     for (const char* call : {"C_FindObjectsInit", "C_FindObjects", "C_FindObjectsFinal"}) {
         t.Signing(call, call, [call](uint32_t code) {
-            return std::vector<std::string>{Failed(call, code), kTestFailed};
+            return std::vector<std::string>{Failed(call, code), kFailed};
         });
     }
     // The places beyond the handles written hold no key; the first of them ends the test.
@@ -349,7 +349,7 @@ std::vector<Row> MakeRows() {
               expected.result = CKR_KEY_HANDLE_INVALID;
               expected.lines = {"Trovate 128 chiavi private", kSigned,
                                 "La credenziale '' ha generato l'errore 'C_SignInit': 0x00000060",
-                                kTestFailed};
+                                kFailed};
               return expected;
           });
     for (const Misbehaviour& m : Failures("C_GetObjectSize")) {
@@ -361,7 +361,7 @@ std::vector<Row> MakeRows() {
     auto signedAs = [](std::string line) {
         return [line](Operation) {
             Expected expected;
-            expected.lines = {kOneKey, line, kTestPassed};
+            expected.lines = {kOneKey, line, kPassed};
             return expected;
         };
     };
@@ -386,12 +386,12 @@ std::vector<Row> MakeRows() {
         std::snprintf(text, sizeof text, "0x%08x", code);
         return std::vector<std::string>{
             kOneKey, std::string("La credenziale 'K1' ha generato l'errore 'C_SignInit': ") + text,
-            kTestFailed};
+            kFailed};
     });
     t.Signing("C_Sign", "C_Sign", [](uint32_t code) {
         return std::vector<std::string>{
             kOneKey, "Errore '" + Hex2(code) + "' durante la firma con la credenziale 'K1' (Firma)",
-            "(errore non gestito)", kTestFailed};
+            "(errore non gestito)", kFailed};
     });
     // Asked only after a failed signature: the outcome is that signature's.
     for (const Misbehaviour& m : Failures("C_GetSessionInfo")) {
@@ -400,7 +400,7 @@ std::vector<Row> MakeRows() {
             expected.result = kFailure;
             expected.lines = {kOneKey,
                               "Errore '0x30' durante la firma con la credenziale 'K1' (Firma)",
-                              "(errore non gestito)", kTestFailed};
+                              "(errore non gestito)", kFailed};
             return expected;
         });
     }

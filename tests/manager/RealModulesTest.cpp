@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <regex>
 
-#include "ModuleTestSupport.h"
 #include "manager/TokenDetails.h"
 #include "platform/ModuleLoader.h"
+#include "support/ManagerFixture.h"
 #include "support/SoftHsm.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "TestKeys.h"
+#include "support/TestKeys.h"
 
 #include <openssl/core_names.h>
 #include <openssl/rsa.h>

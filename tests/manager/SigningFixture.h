@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "e2e/E2eSupport.h"
-#include "modules/ModuleTestSupport.h"
 #include "support/ExpectedTexts.h"
+#include "support/FixtureCatalogues.h"
+#include "support/ManagerFixture.h"
 #include "support/rig/FakePcsc.h"
 #include "testmodule/ScriptedModule.h"
 
