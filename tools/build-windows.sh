@@ -143,11 +143,12 @@ run_tests() {
     stop_wine
 }
 
+# The size of every program of this build.
 report_sizes() {
     local build=$1 exe
     while IFS= read -r exe; do
         echo "size: ${exe#"$source"/} $(stat -c %s "$exe") bytes"
-    done < <(find "$build" -path "$build/deps" -prune -o -name '*.exe' -print | sort)
+    done < <(find "$build/src" "$build/tests" -name '*.exe' | sort)
 }
 
 timed install install_packages
