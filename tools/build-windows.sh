@@ -68,32 +68,38 @@ install_packages() {
         wine wine64 wine32:i386 cmake ninja-build dpkg-dev googletest libp11-kit-dev
 }
 
-# build_deps <build dir> <toolchain file>: jsoncpp and GoogleTest into <build dir>/deps/prefix.
-build_deps() {
+# build_jsoncpp <build dir> <toolchain file>: jsoncpp from Debian's source package, static, into
+# <build dir>/deps/prefix.
+build_jsoncpp() {
     local build=$1 toolchain=$2
     local deps=$build/deps prefix=$build/deps/prefix
+    [ -f "$prefix/lib/cmake/jsoncpp/jsoncppConfig.cmake" ] && return
+    rm -rf "$deps"/libjsoncpp* "$deps/jsoncpp-build"
     mkdir -p "$deps"
-    if [ ! -f "$prefix/lib/cmake/jsoncpp/jsoncppConfig.cmake" ]; then
-        rm -rf "$deps"/jsoncpp-* "$deps"/libjsoncpp_* "$deps/jsoncpp-build"
-        (cd "$deps" && apt-get source -q libjsoncpp-dev)
-        local jsoncpp
-        jsoncpp=$(find "$deps" -maxdepth 1 -type d -name 'libjsoncpp-*' | head -n 1)
-        cmake -S "$jsoncpp" -B "$deps/jsoncpp-build" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_INSTALL_PREFIX="$prefix" \
-            -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF \
-            -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
-            -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON
-        cmake --build "$deps/jsoncpp-build" -j 2
-        cmake --install "$deps/jsoncpp-build"
-    fi
-    if [ ! -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
-        cmake -S /usr/src/googletest -B "$deps/googletest-build" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_GMOCK=ON -DBUILD_SHARED_LIBS=OFF
-        cmake --build "$deps/googletest-build" -j 2
-        cmake --install "$deps/googletest-build"
-    fi
+    (cd "$deps" && apt-get source -q libjsoncpp-dev)
+    local jsoncpp
+    jsoncpp=$(find "$deps" -maxdepth 1 -type d -name 'libjsoncpp-*' | head -n 1)
+    cmake -S "$jsoncpp" -B "$deps/jsoncpp-build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF \
+        -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
+        -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON
+    cmake --build "$deps/jsoncpp-build" -j 2
+    cmake --install "$deps/jsoncpp-build"
+}
+
+# build_googletest <build dir> <toolchain file>: Debian's GoogleTest source (/usr/src/googletest),
+# static, into <build dir>/deps/prefix.
+build_googletest() {
+    local build=$1 toolchain=$2
+    local deps=$build/deps prefix=$build/deps/prefix
+    [ -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ] && return
+    cmake -S /usr/src/googletest -B "$deps/googletest-build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_GMOCK=ON -DBUILD_SHARED_LIBS=OFF
+    cmake --build "$deps/googletest-build" -j 2
+    cmake --install "$deps/googletest-build"
 }
 
 configure_and_build() {
@@ -137,8 +143,8 @@ run_tests() {
     export WINEPREFIX=$build/wineprefix WINEARCH=$arch WINEDEBUG=-all,err+module
     # No Mono nor Gecko: their installers would ask for a display.
     export WINEDLLOVERRIDES="mscoree,mshtml="
-    timed "$(basename "$build") wine prefix" "$wine" wineboot --init
-    timed "$(basename "$build") tests under wine" \
+    timed "${build##*-} wine prefix" "$wine" wineboot --init
+    timed "${build##*-} tests under wine" \
         ctest --test-dir "$build" --output-on-failure --no-tests=error -j 2 --timeout 300
     stop_wine
 }
@@ -160,7 +166,8 @@ for target in win64 win32; do
     build=$source/build-$target
     toolchain=$source/cmake/toolchain-mingw${target#win}.cmake
     echo "== $target =="
-    timed "$target dependencies" build_deps "$build" "$toolchain"
+    timed "$target jsoncpp" build_jsoncpp "$build" "$toolchain"
+    timed "$target googletest" build_googletest "$build" "$toolchain"
     timed "$target build" configure_and_build "$build" "$toolchain"
     check_architecture "$build" "$triplet-objdump" "$format"
     run_tests "$build" "$wine" "$target"
