@@ -52,17 +52,19 @@ debian_archive() {
 
 install_packages() {
     export DEBIAN_FRONTEND=noninteractive
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
     local archive uri suite keyring
     archive=$(debian_archive | head -n 1)
     [ -n "$archive" ] || { echo "no deb entry of the Debian archive in APT's sources" >&2; exit 1; }
     read -r uri suite keyring <<<"$archive"
     # jsoncpp's source, of the same suite as the binary packages.
-    echo "deb-src ${keyring:+[signed-by=$keyring] }$uri $suite main" \
-        >/etc/apt/sources.list.d/lumidor-jsoncpp-source.list
+    echo "deb-src ${keyring:+[signed-by=$keyring] }$uri $suite main" |
+        $sudo tee /etc/apt/sources.list.d/lumidor-jsoncpp-source.list >/dev/null
     # The 32-bit Wine: without it wine64 runs a 32-bit program silently, printing nothing.
-    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    apt-get update -q
-    apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends \
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    $sudo apt-get update -q
+    $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends \
         g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
         binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
         wine wine64 wine32:i386 cmake ninja-build dpkg-dev googletest libp11-kit-dev
