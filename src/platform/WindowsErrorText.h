@@ -5,6 +5,6 @@
 #include <cstdint>
 #include <string>
 
-// FormatMessage's text for `code` in the system's language, without its line end, or the
-// empty text when the system has none.
+// FormatMessage's text for `code` in the system's language, without its inserts (%1) and its
+// line end, or the empty text when the system has none.
 std::string WindowsErrorText(uint32_t code);
