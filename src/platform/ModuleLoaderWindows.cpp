@@ -15,7 +15,8 @@ thread_local std::string t_lastReason;
 // The reason reads as dlopen's does on Linux: what was asked for, then the system's text.
 void Fail(uint32_t code, const std::string& subject) {
     t_lastError = code;
-    t_lastReason = subject + ": " + WindowsErrorText(code);
+    const std::string text = WindowsErrorText(code);
+    t_lastReason = text.empty() ? subject : subject + ": " + text;
 }
 
 void Succeed() {
