@@ -166,9 +166,9 @@ private:
     // Loads each module of a comma-separated drivers value once, reporting each to
     // `reporter`; a single module that fails ends the probe.
     DriverProbe ProbeModules(const std::string& drivers, const Reporter& reporter);
-    // GetFunctionList with its status lines going to `list`.
-    CK_FUNCTION_LIST* StartModule(ModuleHandle module, const std::string& name, IMessageList* list,
-                                  uint32_t* failure);
+    // GetFunctionList with its status lines going to `statusList` (none: the log alone).
+    CK_FUNCTION_LIST* StartModule(ModuleHandle module, const std::string& name,
+                                  IMessageList* statusList, uint32_t* failure);
     // The signing test's end when the reader's card is not the checked one: logged, and
     // SCARD_W_REMOVED_CARD returned.
     uint32_t ReportOtherCard(const std::string& readerName, const SCARD_READERSTATE& state);

@@ -1,6 +1,7 @@
 #pragma once
 
-// Loading PKCS#11 modules as shared objects, with Windows-style error codes.
+// Loading PKCS#11 modules as shared objects (Linux) or DLLs (Windows), with Windows error
+// codes on both.
 //
 // Every failing call leaves a code of platform/SystemText.h in the calling thread's last
 // error (ModuleLastError) and, where the dynamic linker gave one, the linker's own reason
@@ -12,14 +13,15 @@
 
 using ModuleHandle = void*;
 
-// dlopen(name, RTLD_NOW | RTLD_LOCAL) with the name unchanged. A bare name (no '/') that is
-// not found as given is looked for in the system's PKCS#11 module directories, then in
-// /usr/local/lib and /usr/lib. Null on failure; an empty name never loads (dlopen would
-// hand back the program itself).
+// dlopen(name, RTLD_NOW | RTLD_LOCAL), on Windows LoadLibraryA(name), with the name unchanged.
+// A bare name (no directory in it) that is not found as given is looked for in
+// ModuleSearchDirectories. Null on failure; an empty name never loads (dlopen would hand back
+// the program itself).
 ModuleHandle LoadModule(const std::string& name);
 
-// The directories searched for a bare name, in order: p11-kit's module path (as built), then
-// /usr/local/lib and /usr/lib. Tests may change the list.
+// The directories searched for a bare name, in order: on Linux p11-kit's module path (as
+// built), then /usr/local/lib and /usr/lib; none on Windows, whose loader has a search order of
+// its own. Tests may change the list.
 std::vector<std::string>& ModuleSearchDirectories();
 
 // Undoes one LoadModule. Null is ignored.
@@ -32,9 +34,12 @@ void* ModuleEntryPoint(ModuleHandle module, const char* name);
 // Absolute path of the loaded file, or the empty text when it cannot be told.
 std::string ModuleFilePath(ModuleHandle module);
 
-// File version of the module at `path` in version[0..3]: the numeric suffix of the file name
-// it resolves to (libx.so.1.2.3 gives 1.2.3.0), or false when it has none.
+// File version of the module at `path` in version[0..3], or false when it has none: on Linux
+// the numeric suffix of the file name it resolves to (libx.so.1.2.3 gives 1.2.3.0), on Windows
+// the file version of its version resource. No code of the module runs for it.
 bool ModuleFileVersion(const std::string& path, uint16_t version[4]);
+
+// Linux only, as the texts they read are (ELF file names, dlopen's reasons).
 
 // The numeric suffix of a file name as a version, or false when it has none.
 bool VersionFromFileName(const std::string& fileName, uint16_t version[4]);

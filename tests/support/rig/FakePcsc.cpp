@@ -85,7 +85,7 @@ struct FakePcscCalls {
         return SCARD_S_SUCCESS;
     }
 
-    static LONG EstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
+    static LONG PCSC_CALL EstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
         auto lock = Lock();
         FakePcsc& fake = Fake("establishContext");
         LONG result = fake.establishContext.Next();
@@ -99,7 +99,7 @@ struct FakePcscCalls {
         return result;
     }
 
-    static LONG ListReaders(SCARDCONTEXT context, LPCSTR, LPSTR readers, LPDWORD length) {
+    static LONG PCSC_CALL ListReaders(SCARDCONTEXT context, LPCSTR, LPSTR readers, LPDWORD length) {
         auto lock = Lock();
         FakePcsc& fake = Fake("listReaders");
         LONG result = fake.listReaders.Next();
@@ -134,7 +134,7 @@ struct FakePcscCalls {
         return SCARD_S_SUCCESS;
     }
 
-    static LONG FreeMemory(SCARDCONTEXT context, LPCVOID memory) {
+    static LONG PCSC_CALL FreeMemory(SCARDCONTEXT context, LPCVOID memory) {
         auto lock = Lock();
         FakePcsc& fake = Fake("freeMemory");
         LONG result = fake.freeMemory.Next();
@@ -181,8 +181,8 @@ struct FakePcscCalls {
 
     // Fills every entry, even when the scripted result is a failure: the worst a service
     // can do. A failure or a change returns at once; otherwise the query waits.
-    static LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states,
-                                DWORD count) {
+    static LONG PCSC_CALL GetStatusChange(SCARDCONTEXT context, DWORD timeout,
+                                          SCARD_READERSTATE* states, DWORD count) {
         auto lock = Lock();
         FakePcsc& fake = Fake("getStatusChange");
         const LONG scripted = fake.getStatusChange.Next();
@@ -224,7 +224,7 @@ struct FakePcscCalls {
         return result;
     }
 
-    static LONG Cancel(SCARDCONTEXT context) {
+    static LONG PCSC_CALL Cancel(SCARDCONTEXT context) {
         auto lock = Lock();
         FakePcsc& fake = Fake("cancel");
         LONG result = fake.cancel.Next();
@@ -238,8 +238,8 @@ struct FakePcscCalls {
         return result;
     }
 
-    static LONG Connect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
-                        LPDWORD activeProtocol) {
+    static LONG PCSC_CALL Connect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD,
+                                  LPSCARDHANDLE card, LPDWORD activeProtocol) {
         auto lock = Lock();
         FakePcsc& fake = Fake("connect");
         LONG result = fake.connect.Next();
@@ -266,7 +266,8 @@ struct FakePcscCalls {
         return SCARD_S_SUCCESS;
     }
 
-    static LONG GetAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE buffer, LPDWORD length) {
+    static LONG PCSC_CALL GetAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE buffer,
+                                    LPDWORD length) {
         auto lock = Lock();
         FakePcsc& fake = Fake("getAttrib");
         LONG result = fake.getAttrib.Next();
@@ -283,8 +284,8 @@ struct FakePcscCalls {
         return CopyAtr(Atr(fake, *reader), buffer, length);
     }
 
-    static LONG Status(SCARDHANDLE card, LPSTR, LPDWORD namesLength, LPDWORD state,
-                       LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
+    static LONG PCSC_CALL Status(SCARDHANDLE card, LPSTR, LPDWORD namesLength, LPDWORD state,
+                                 LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
         auto lock = Lock();
         FakePcsc& fake = Fake("status");
         LONG result = fake.status.Next();
@@ -307,7 +308,7 @@ struct FakePcscCalls {
         return CopyAtr(Atr(fake, *reader), atr, atrLength);
     }
 
-    static LONG Disconnect(SCARDHANDLE card, DWORD) {
+    static LONG PCSC_CALL Disconnect(SCARDHANDLE card, DWORD) {
         auto lock = Lock();
         FakePcsc& fake = Fake("disconnect");
         LONG result = fake.disconnect.Next();
@@ -318,7 +319,7 @@ struct FakePcscCalls {
         return result;
     }
 
-    static LONG ReleaseContext(SCARDCONTEXT context) {
+    static LONG PCSC_CALL ReleaseContext(SCARDCONTEXT context) {
         auto lock = Lock();
         FakePcsc& fake = Fake("releaseContext");
         LONG result = fake.releaseContext.Next();
