@@ -1,25 +1,29 @@
 #include "TempDir.h"
 
-#include <unistd.h>
-
-#include <climits>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
+// Through std::filesystem alone, so that the Windows build has it too: a random name, and
+// create_directory refusing one that exists, in place of mkdtemp.
 TempDir::TempDir() {
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd) != nullptr) {
-        m_previous = cwd;
+    std::error_code ignored;
+    m_previous = std::filesystem::current_path(ignored).string();
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "lumidor-test-%08x", static_cast<unsigned>(random()));
+        if (std::filesystem::create_directory(base / name)) {
+            m_path = (base / name).string();
+            std::filesystem::current_path(m_path);
+            return;
+        }
     }
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumidor-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_path = pattern;
-    std::filesystem::current_path(m_path);
+    throw std::runtime_error("no free temporary directory name in " + base.string());
 }
 
 TempDir::~TempDir() {
