@@ -1,7 +1,7 @@
 #pragma once
 
-// What an X.509 certificate says, read with OpenSSL: the fields that support staff look at
-// when a card stops signing.
+// What an X.509 certificate says, read with OpenSSL (crypt32 on Windows): the fields that
+// support staff look at when a card stops signing.
 
 #include <cstddef>
 #include <ctime>
