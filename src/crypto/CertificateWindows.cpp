@@ -44,8 +44,9 @@ std::string NamePart(const CERT_CONTEXT* certificate, const char* oid, DWORD fla
 }
 
 // A certificate time as seconds since 1970; false for a FILETIME that is no time
-// (FileTimeToSystemTime refuses those with the top bit set). crypt32 has already refused
-// texts that are no time, with the whole certificate.
+// (FileTimeToSystemTime refuses those with the top bit set) and for a time that std::time_t
+// cannot hold (a 32-bit one ends in 2038). crypt32 has already refused the certificate when a
+// time's text was none.
 bool TimeValue(const FILETIME& time, std::time_t& value) {
     const uint64_t steps = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
     if (steps > static_cast<uint64_t>(INT64_MAX)) {
@@ -57,7 +58,11 @@ bool TimeValue(const FILETIME& time, std::time_t& value) {
     if (since1970 % kStepsPerSecond < 0) {
         --seconds;
     }
-    value = static_cast<std::time_t>(seconds);
+    const auto held = static_cast<std::time_t>(seconds);
+    if (static_cast<int64_t>(held) != seconds) {
+        return false;
+    }
+    value = held;
     return true;
 }
 
