@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "crypto/DerCertificateWindows.h"
@@ -324,8 +323,7 @@ bool RsaPkcs1Verifies(const WindowsKey& key, const unsigned char* data, std::siz
 bool EcdsaVerifies(const WindowsKey& key, const unsigned char* data, std::size_t dataLength,
                    const unsigned char* signature, std::size_t signatureLength) {
     const std::size_t order = key.orderLength;
-    if (signatureLength == 0 || signatureLength % 2 != 0 || signatureLength > 2 * order ||
-        dataLength > std::numeric_limits<ULONG>::max()) {
+    if (signatureLength == 0 || signatureLength % 2 != 0 || signatureLength > 2 * order) {
         return false;
     }
     const std::size_t half = signatureLength / 2;
@@ -333,9 +331,13 @@ bool EcdsaVerifies(const WindowsKey& key, const unsigned char* data, std::size_t
     std::copy(signature, signature + half, padded.begin() + static_cast<long>(order - half));
     std::copy(signature + half, signature + signatureLength,
               padded.begin() + static_cast<long>(2 * order - half));
+    // ECDSA reads only the value's leftmost bits, as many as the order has (FIPS 186-4, 6.4);
+    // CNG under Wine refuses a longer value instead of cutting it, so it gets the cut value.
+    // For P-521 the first 66 bytes still hold more than 521 bits, and CNG cuts those.
+    const std::size_t usedLength = std::min(dataLength, order);
     // CNG does not write through these pointers.
     return BCryptVerifySignature(key.ecKey, nullptr, const_cast<unsigned char*>(data),
-                                 static_cast<ULONG>(dataLength), padded.data(),
+                                 static_cast<ULONG>(usedLength), padded.data(),
                                  static_cast<ULONG>(padded.size()), 0) == 0;
 }
 
