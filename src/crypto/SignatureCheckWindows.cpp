@@ -12,6 +12,7 @@
 
 #include "crypto/DerCertificateWindows.h"
 #include "crypto/DerValueLength.h"
+#include "crypto/NistCurvePoint.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ struct Curve {
     Bytes oid;
     const wchar_t* algorithm;
     ULONG magic;
-    std::size_t length;  // of a coordinate, and of the order
+    NistCurve curve;
 };
 
 const Curve* FindCurve(const Bytes& parameters) {
@@ -129,15 +130,15 @@ const Curve* FindCurve(const Bytes& parameters) {
         {{0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07},
          BCRYPT_ECDSA_P256_ALGORITHM,
          BCRYPT_ECDSA_PUBLIC_P256_MAGIC,
-         32},
+         NistCurve::P256},
         {{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x22},
          BCRYPT_ECDSA_P384_ALGORITHM,
          BCRYPT_ECDSA_PUBLIC_P384_MAGIC,
-         48},
+         NistCurve::P384},
         {{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23},
          BCRYPT_ECDSA_P521_ALGORITHM,
          BCRYPT_ECDSA_PUBLIC_P521_MAGIC,
-         66},
+         NistCurve::P521},
     };
     for (const Curve& curve : kCurves) {
         if (curve.oid == parameters) {
@@ -147,20 +148,23 @@ const Curve* FindCurve(const Bytes& parameters) {
     return nullptr;
 }
 
-// A key on `curve` at the uncompressed point 04||X||Y; null for any other encoding, or a
-// point CNG does not take.
+// A key on `curve` at the uncompressed point 04||X||Y; null for any other encoding, a point
+// that is not on the curve, or one CNG does not take.
 WindowsKeyPtr EcKey(const Curve& curve, const unsigned char* point, std::size_t length) {
-    if (length != 1 + 2 * curve.length || point[0] != 0x04) {
+    // The order is as long as a coordinate on these curves.
+    const std::size_t coordinate = NistCoordinateLength(curve.curve);
+    if (length != 1 + 2 * coordinate || point[0] != 0x04 ||
+        !PointOnNistCurve(curve.curve, point + 1, point + 1 + coordinate)) {
         return nullptr;
     }
-    const BCRYPT_ECCKEY_BLOB header{curve.magic, static_cast<ULONG>(curve.length)};
+    const BCRYPT_ECCKEY_BLOB header{curve.magic, static_cast<ULONG>(coordinate)};
     Bytes blob(sizeof header);
     std::memcpy(blob.data(), &header, sizeof header);
     blob.insert(blob.end(), point + 1, point + length);
 
     auto key = std::make_unique<WindowsKey>();
     key->kind = KeyKind::Ec;
-    key->orderLength = curve.length;
+    key->orderLength = coordinate;
     if (BCryptOpenAlgorithmProvider(&key->algorithm, curve.algorithm, nullptr, 0) != 0) {
         key->algorithm = nullptr;
         return nullptr;
