@@ -8,6 +8,7 @@
 #include "common/Hex.h"
 #include "crypto/CertificateReading.h"
 #include "crypto/DerCertificateWindows.h"
+#include "crypto/ValidityTimeText.h"
 
 namespace {
 
@@ -45,8 +46,7 @@ std::string NamePart(const CERT_CONTEXT* certificate, const char* oid, DWORD fla
 
 // A certificate time as seconds since 1970; false for a FILETIME that is no time
 // (FileTimeToSystemTime refuses those with the top bit set) and for a time that std::time_t
-// cannot hold (a 32-bit one ends in 2038). crypt32 has already refused the certificate when a
-// time's text was none.
+// cannot hold (a 32-bit one ends in 2038).
 bool TimeValue(const FILETIME& time, std::time_t& value) {
     const uint64_t steps = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
     if (steps > static_cast<uint64_t>(INT64_MAX)) {
@@ -173,7 +173,13 @@ CertificateContent ReadCertificate(const unsigned char* der, std::size_t length,
     CertificateContent content;
     const DecodedCertificate decoded = DecodeCertificate(der, length);
     if (!decoded.certificate) {
-        content.problem = decoded.problem;
+        // crypt32 refuses a validity time out of range (a 13th month) with the certificate,
+        // where OpenSSL reads the rest and names the dates.
+        if (decoded.refusedByDecoder && !ValidityTimesAreTimes(der, length)) {
+            ConcludeReading(content, false, KeyUsageRead::Absent, now);
+        } else {
+            content.problem = decoded.problem;
+        }
         return content;
     }
     const CERT_CONTEXT* certificate = decoded.certificate.get();
@@ -186,7 +192,8 @@ CertificateContent ReadCertificate(const unsigned char* der, std::size_t length,
 
     const KeyUsageRead keyUsage = KeyUsageNames(info, content);
     content.certificateAuthority = CertificateAuthority(info);
-    const bool datesRead = TimeValue(info->NotBefore, content.validFrom) &&
+    const bool datesRead = ValidityTimesAreTimes(der, length) &&
+                           TimeValue(info->NotBefore, content.validFrom) &&
                            TimeValue(info->NotAfter, content.validUntil);
     ConcludeReading(content, datesRead, keyUsage, now);
     return content;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "crypto/DerValueLength.h"
+#include "crypto/DerValue.h"
 
 DecodedCertificate DecodeCertificate(const unsigned char* der, std::size_t length) {
     DecodedCertificate decoded;
@@ -15,14 +15,14 @@ DecodedCertificate DecodeCertificate(const unsigned char* der, std::size_t lengt
         return decoded;
     }
     // crypt32 does not say where the certificate ends and takes bytes after it silently.
-    const std::size_t used = DerValueLength(der, length);
-    if (used == 0 || der[0] != 0x30) {
+    DerValue outer;
+    if (!ReadDerValue(der, length, outer) || outer.tag != 0x30) {
         decoded.problem = "not a DER X.509 certificate (no complete DER SEQUENCE)";
         return decoded;
     }
-    if (used != length) {
-        decoded.problem =
-            std::to_string(length - used) + " bytes follow the certificate's DER value";
+    if (outer.totalLength != length) {
+        decoded.problem = std::to_string(length - outer.totalLength) +
+                          " bytes follow the certificate's DER value";
         return decoded;
     }
     CertificateContextPtr certificate(
@@ -33,6 +33,7 @@ DecodedCertificate DecodeCertificate(const unsigned char* der, std::size_t lengt
         std::snprintf(code, sizeof code, " (crypt32 error 0x%08lX)",
                       static_cast<unsigned long>(GetLastError()));
         decoded.problem = std::string("not a DER X.509 certificate") + code;
+        decoded.refusedByDecoder = true;
         return decoded;
     }
     decoded.certificate = std::move(certificate);

@@ -19,6 +19,8 @@ using CertificateContextPtr = std::unique_ptr<const CERT_CONTEXT, CertificateCon
 struct DecodedCertificate {
     CertificateContextPtr certificate;  // null when the bytes are no certificate
     std::string problem;                // why, in English; empty when decoded
+    // The bytes are one whole DER value that crypt32 does not take as a certificate.
+    bool refusedByDecoder = false;
 };
 
 DecodedCertificate DecodeCertificate(const unsigned char* der, std::size_t length);

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "crypto/DerCertificateWindows.h"
-#include "crypto/DerValueLength.h"
+#include "crypto/DerValue.h"
 #include "crypto/NistCurvePoint.h"
 
 namespace {
@@ -177,15 +177,6 @@ WindowsKeyPtr EcKey(const Curve& curve, const unsigned char* point, std::size_t 
     return key;
 }
 
-// The content of a DER OCTET STRING that is the whole value; false when `der` is none.
-bool OctetStringContent(const Bytes& der, std::size_t& offset) {
-    if (der.size() < 2 || der[0] != 0x04 || DerValueLength(der.data(), der.size()) != der.size()) {
-        return false;
-    }
-    offset = der[1] < 0x80 ? 2 : 2 + (der[1] & 0x7F);
-    return true;
-}
-
 WindowsKeyPtr EcKeyFromObject(const Bytes& parameters, const Bytes& point) {
     const Curve* curve = FindCurve(parameters);
     if (curve == nullptr || point.empty()) {
@@ -193,9 +184,10 @@ WindowsKeyPtr EcKeyFromObject(const Bytes& parameters, const Bytes& point) {
     }
     // A bare uncompressed point starts with 04 too and may happen to read as an OCTET STRING;
     // only a point the key takes decides.
-    std::size_t offset = 0;
-    if (OctetStringContent(point, offset)) {
-        WindowsKeyPtr key = EcKey(*curve, point.data() + offset, point.size() - offset);
+    DerValue wrapped;
+    if (ReadDerValue(point.data(), point.size(), wrapped) && wrapped.tag == 0x04 &&
+        wrapped.totalLength == point.size()) {
+        WindowsKeyPtr key = EcKey(*curve, wrapped.content, wrapped.contentLength);
         if (key) {
             return key;
         }

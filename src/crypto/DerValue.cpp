@@ -1,10 +1,10 @@
-#include "crypto/DerValueLength.h"
+#include "crypto/DerValue.h"
 
-std::size_t DerValueLength(const unsigned char* der, std::size_t length) {
+bool ReadDerValue(const unsigned char* der, std::size_t length, DerValue& value) {
     // One tag byte (a high tag number, 0x1F, takes more: no certificate has one) and the
     // first length byte.
     if (der == nullptr || length < 2 || (der[0] & 0x1F) == 0x1F) {
-        return 0;
+        return false;
     }
     std::size_t header = 2;
     std::size_t content = der[1];
@@ -13,7 +13,7 @@ std::size_t DerValueLength(const unsigned char* der, std::size_t length) {
         const std::size_t lengthBytes = content & 0x7F;
         if (lengthBytes == 0 || lengthBytes > sizeof(std::size_t) ||
             length - header < lengthBytes) {
-            return 0;
+            return false;
         }
         content = 0;
         for (std::size_t i = 0; i < lengthBytes; ++i) {
@@ -22,7 +22,11 @@ std::size_t DerValueLength(const unsigned char* der, std::size_t length) {
         header += lengthBytes;
     }
     if (content > length - header) {
-        return 0;
+        return false;
     }
-    return header + content;
+    value.tag = der[0];
+    value.content = der + header;
+    value.contentLength = content;
+    value.totalLength = header + content;
+    return true;
 }
