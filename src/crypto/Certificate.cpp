@@ -1,14 +1,9 @@
 #include "crypto/Certificate.h"
 
-#include <openssl/err.h>
-#include <openssl/x509v3.h>
-
 #include <cstdio>
 
-#include "common/CleanText.h"
-#include "common/Hex.h"
-#include "crypto/DerCertificate.h"
-#include "crypto/OpenSslHandles.h"
+#include "crypto/CertificateReading.h"
+#include "platform/LocalTime.h"
 
 namespace {
 
@@ -18,72 +13,6 @@ constexpr const char* kKeyUsageNames[] = {
     "Crittografia dati", "Accordo chiave",    "Firma certificati",
     "Firma CRL",         "Solo crittografia", "Solo decrittografia",
 };
-
-// The first `nid` part of a name as a label text; empty when there is none.
-std::string NamePart(const X509_NAME* name, int nid) {
-    const int index = X509_NAME_get_index_by_NID(name, nid, -1);
-    if (index < 0) {
-        return {};
-    }
-    const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index));
-    unsigned char* utf8 = nullptr;
-    const int length = ASN1_STRING_to_UTF8(&utf8, value);
-    if (length < 0) {
-        return {};
-    }
-    const OpenSslBytesPtr owned(utf8);
-    return CleanText(utf8, static_cast<std::size_t>(length));
-}
-
-// A certificate time as seconds since 1970; false when the text is no valid time.
-bool TimeValue(const ASN1_TIME* time, std::time_t& value) {
-    std::tm parts{};
-    if (ASN1_TIME_to_tm(time, &parts) != 1) {
-        return false;
-    }
-    value = timegm(&parts);
-    return true;
-}
-
-enum class KeyUsageRead { Read, Absent, Unreadable };
-
-KeyUsageRead KeyUsageNames(X509* certificate, std::string& names) {
-    int critical = 0;
-    const Asn1BitStringPtr bits(static_cast<ASN1_BIT_STRING*>(
-        X509_get_ext_d2i(certificate, NID_key_usage, &critical, nullptr)));
-    if (!bits) {
-        // -1: no such extension; otherwise it is there twice or does not decode.
-        return critical == -1 ? KeyUsageRead::Absent : KeyUsageRead::Unreadable;
-    }
-    int bit = 0;
-    for (const char* name : kKeyUsageNames) {
-        if (ASN1_BIT_STRING_get_bit(bits.get(), bit++) == 1) {
-            names += names.empty() ? "" : ", ";
-            names += name;
-        }
-    }
-    return KeyUsageRead::Read;
-}
-
-// Hexadecimal as "openssl x509 -serial" shows it: "00" for zero, '-' before a negative value.
-std::string SerialNumberText(const ASN1_INTEGER* serial) {
-    const std::string magnitude = AtrToHex(ASN1_STRING_get0_data(serial),
-                                           static_cast<std::size_t>(ASN1_STRING_length(serial)));
-    if (magnitude.empty()) {
-        return "00";
-    }
-    return ASN1_STRING_type(serial) == V_ASN1_NEG_INTEGER ? "-" + magnitude : magnitude;
-}
-
-std::string Sha256Fingerprint(const unsigned char* der, std::size_t length) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    if (EVP_Digest(der, length, digest, &digestLength, EVP_sha256(), nullptr) != 1) {
-        ERR_clear_error();
-        return {};
-    }
-    return HexPairs(AtrToHex(digest, digestLength), ':');
-}
 
 CertificateState StateAt(const CertificateContent& content, std::time_t now) {
     if (now < content.validFrom) {
@@ -97,29 +26,22 @@ CertificateState StateAt(const CertificateContent& content, std::time_t now) {
 
 }  // namespace
 
-CertificateContent ReadCertificate(const unsigned char* der, std::size_t length, std::time_t now) {
-    CertificateContent content;
-    const DecodedCertificate decoded = DecodeCertificate(der, length);
-    if (!decoded.certificate) {
-        content.problem = decoded.problem;
-        return content;
+std::string KeyUsageText(const unsigned char* bits, std::size_t length) {
+    std::string names;
+    std::size_t bit = 0;
+    for (const char* name : kKeyUsageNames) {
+        const std::size_t byte = bit / 8;
+        if (byte < length && (bits[byte] & (0x80 >> (bit % 8))) != 0) {
+            names += names.empty() ? "" : ", ";
+            names += name;
+        }
+        ++bit;
     }
-    X509* certificate = decoded.certificate.get();
-    content.subjectCommonName = NamePart(X509_get_subject_name(certificate), NID_commonName);
-    content.subjectOrganization =
-        NamePart(X509_get_subject_name(certificate), NID_organizationName);
-    content.issuerCommonName = NamePart(X509_get_issuer_name(certificate), NID_commonName);
-    content.serialNumber = SerialNumberText(X509_get0_serialNumber(certificate));
-    content.sha256Fingerprint = Sha256Fingerprint(der, length);
+    return names;
+}
 
-    const KeyUsageRead keyUsage = KeyUsageNames(certificate, content.keyUsage);
-    content.certificateAuthority = (X509_get_extension_flags(certificate) & EXFLAG_CA) != 0;
-    // All bits set when the certificate has no key usage extension.
-    content.signingUsage =
-        (X509_get_key_usage(certificate) & (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION)) != 0;
-    const bool datesRead = TimeValue(X509_get0_notBefore(certificate), content.validFrom) &&
-                           TimeValue(X509_get0_notAfter(certificate), content.validUntil);
-    ERR_clear_error();
+void ConcludeReading(CertificateContent& content, bool datesRead, KeyUsageRead keyUsage,
+                     std::time_t now) {
     if (!datesRead) {
         content.problem = "the validity dates are no valid times";
     } else if (keyUsage == KeyUsageRead::Unreadable) {
@@ -127,12 +49,13 @@ CertificateContent ReadCertificate(const unsigned char* der, std::size_t length,
     } else {
         content.state = StateAt(content, now);
     }
-    return content;
 }
 
 std::string LocalDate(std::time_t when) {
-    std::tm local{};
-    if (localtime_r(&when, &local) == nullptr) {
+    const std::tm local = LocalTime(static_cast<int64_t>(when));
+    // A time the system cannot convert leaves the fields zero (POSIX) or -1 (Windows): no
+    // day of a month.
+    if (local.tm_mday < 1) {
         return {};
     }
     char text[32];

@@ -1,7 +1,7 @@
 #pragma once
 
-// What an X.509 certificate says, read with OpenSSL: the fields that support staff look at
-// when a card stops signing.
+// What an X.509 certificate says, read with OpenSSL (crypt32 on Windows): the fields that
+// support staff look at when a card stops signing.
 
 #include <cstddef>
 #include <ctime>
@@ -36,5 +36,6 @@ struct CertificateContent {
 // left over after the certificate) give state Unreadable and a problem text; never throws.
 CertificateContent ReadCertificate(const unsigned char* der, std::size_t length, std::time_t now);
 
-// `when` as the user's local date, dd/mm/yyyy.
+// `when` as the user's local date, dd/mm/yyyy; empty when the system cannot convert it (the
+// Windows C library takes no time before 1970).
 std::string LocalDate(std::time_t when);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Whether a token's signature of the test value is right, checked with OpenSSL against the
-// key's public half.
+// Whether a token's signature of the test value is right, checked with OpenSSL (CryptoAPI and
+// CNG on Windows) against the key's public half.
 
 #include <cstddef>
 #include <memory>
@@ -17,7 +17,7 @@ public:
 
 private:
     friend class PublicKeyAccess;
-    std::shared_ptr<void> m_key;  // an EVP_PKEY
+    std::shared_ptr<void> m_key;  // the implementation's key object
 };
 
 // From a public-key object's CKA_MODULUS and CKA_PUBLIC_EXPONENT (big-endian bytes).

@@ -1,4 +1,4 @@
-#include "crypto/DerCertificate.h"
+#include "crypto/DerCertificateOpenSsl.h"
 
 #include <openssl/err.h>
 

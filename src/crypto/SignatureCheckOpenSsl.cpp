@@ -5,7 +5,7 @@
 #include <openssl/objects.h>
 #include <openssl/rsa.h>
 
-#include "crypto/DerCertificate.h"
+#include "crypto/DerCertificateOpenSsl.h"
 #include "crypto/OpenSslHandles.h"
 
 // The one way in and out of PublicKey's EVP_PKEY, which its header keeps out of sight.
