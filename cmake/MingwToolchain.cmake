@@ -22,7 +22,9 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 # libstdc++ 12's counting_semaphore loses wake-ups on mingw unless it uses the POSIX
 # semaphores of winpthread. Set for every language and dependency built with this file, since
 # the choice changes the semaphores' layout.
-set(CMAKE_C_FLAGS_INIT "-D_GLIBCXX_USE_POSIX_SEMAPHORE=1")
-set(CMAKE_CXX_FLAGS_INIT "-D_GLIBCXX_USE_POSIX_SEMAPHORE=1")
+# A 64-bit time_t on i686 too (x86_64 has it already), so that certificate dates after 2038
+# are times.
+set(CMAKE_C_FLAGS_INIT "-D_GLIBCXX_USE_POSIX_SEMAPHORE=1 -D__MINGW_USE_VC2005_COMPAT")
+set(CMAKE_CXX_FLAGS_INIT "-D_GLIBCXX_USE_POSIX_SEMAPHORE=1 -D__MINGW_USE_VC2005_COMPAT")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR ${LUMIDOR_WINE})
