@@ -4,12 +4,11 @@
 // pattern (a regular expression over the ATR as upper-case bytes separated by blanks, such as
 // "3B 02 14 5."), then its description lines, each starting with a tab. Lines starting with
 // '#' are comments. A card is looked up the way pcsc-tools' ATR_analysis does it: every
-// pattern that matches the whole ATR text, letter case ignored, names the card.
+// pattern that matches the whole ATR text, letter case ignored, names the card. Where the
+// system keeps it is platform/ProgramFiles.h's SystemAtrListPath().
 
 #include <cstddef>
 #include <string>
-
-constexpr const char* kSystemAtrListPath = "/usr/share/pcsc/smartcard_list.txt";
 
 enum class AtrListOutcome {
     Listed,     // at least one entry matches the card

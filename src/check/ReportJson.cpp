@@ -3,6 +3,7 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -35,15 +36,25 @@ Json::Value OptionalText(const std::string& text) {
 
 // A moment in UTC as ISO 8601, "2026-12-10T16:56:47Z"; null outside the years 0001 to 9999,
 // which ISO 8601's four digits cannot hold (a certificate may say year 0).
+// The calendar is std::chrono's, the same on every system (Windows' gmtime_s refuses the
+// years before 1970).
 Json::Value IsoTime(std::time_t when) {
-    std::tm parts{};
-    if (gmtime_r(&when, &parts) == nullptr || parts.tm_year + 1900 < 1 ||
-        parts.tm_year + 1900 > 9999) {
+    constexpr std::time_t kFirst = -62135596800;  // 0001-01-01T00:00:00Z
+    constexpr std::time_t kLast = 253402300799;   // 9999-12-31T23:59:59Z
+    if (when < kFirst || when > kLast) {
         return Json::Value();
     }
+    using namespace std::chrono;
+    const sys_seconds moment{seconds{when}};
+    const sys_days day = floor<days>(moment);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{moment - day};
     char text[80];  // room for any int, though the years are four digits
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
-                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return text;
 }
 

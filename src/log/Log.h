@@ -44,10 +44,18 @@ struct LogContext {
 extern LogContext* g_logContext;
 extern int32_t g_logLevel;
 
+// The formats are checked as the formatter reads them: on mingw-w64 libstdc++'s std::vsnprintf
+// is mingw's own C99 one (%zu, %lld), not the Microsoft runtime's that "printf" stands for.
+#ifdef __MINGW32__
+#define LUMIDOR_LOG_FORMAT gnu_printf
+#else
+#define LUMIDOR_LOG_FORMAT printf
+#endif
+
 int LogStart();
 void LogStop();
 int LogMessage(int32_t code, uint32_t withSystemText, const char* source, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+    __attribute__((format(LUMIDOR_LOG_FORMAT, 4, 5)));
 
 // LogMessage at a call site that the log level guards, as every call site is: the arguments
 // are not even evaluated when the level asks for no records.

@@ -10,6 +10,7 @@
 #include "manager/SmartCardManager.h"
 #include "manager/StatusTemplates.h"
 #include "manager/StatusText.h"
+#include "platform/ProgramFiles.h"
 
 namespace {
 
@@ -114,38 +115,39 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
 }
 
 void CSmartCardManager::ReportSystemAtrList() {
-    const AtrListLookup lookup = LookUpAtrList(kSystemAtrListPath, m_atr);
+    const std::string listPath = SystemAtrListPath();
+    const char* const path = listPath.c_str();
+    const AtrListLookup lookup = LookUpAtrList(listPath, m_atr);
     if (lookup.skippedPatterns > 0) {
         LOG_MESSAGE(0, 0, kSource, "%zu patterns of the system's ATR list '%s' were not usable.",
-                    lookup.skippedPatterns, kSystemAtrListPath);
+                    lookup.skippedPatterns, path);
     }
     switch (lookup.outcome) {
         case AtrListOutcome::Listed: {
             // The list's text, made fit for one line of the window and the log.
             const std::string description = CleanText(lookup.description);
             LOG_MESSAGE(0, 0, kSource, "Card '%s' is in the system's ATR list '%s': %s",
-                        m_atr.c_str(), kSystemAtrListPath, description.c_str());
+                        m_atr.c_str(), path, description.c_str());
             AddStatusLine(m_statusList,
                           FormatErrorStatus(0, description.c_str(), kStatusSystemAtrList));
             break;
         }
         case AtrListOutcome::NotListed:
             LOG_MESSAGE(0, 0, kSource, "Card '%s' is not in the system's ATR list '%s'.",
-                        m_atr.c_str(), kSystemAtrListPath);
+                        m_atr.c_str(), path);
             break;
         case AtrListOutcome::Missing:
             LOG_MESSAGE(0, 0, kSource, "No system ATR list at '%s' (pcsc-tools installs it).",
-                        kSystemAtrListPath);
+                        path);
             break;
         case AtrListOutcome::Unreadable:
-            LOG_MESSAGE(0, 0, kSource, "The system's ATR list '%s' cannot be read.",
-                        kSystemAtrListPath);
+            LOG_MESSAGE(0, 0, kSource, "The system's ATR list '%s' cannot be read.", path);
             break;
         case AtrListOutcome::TooLarge:
             LOG_MESSAGE(0, 0, kSource,
                         "The system's ATR list '%s' is too large to be a list of cards; not "
                         "read.",
-                        kSystemAtrListPath);
+                        path);
             break;
     }
 }

@@ -12,7 +12,7 @@ bool FindById(CK_FUNCTION_LIST* p11, CK_SESSION_HANDLE session, CK_OBJECT_CLASS 
     ObjectValue idCopy = id;
     CK_CERTIFICATE_TYPE x509 = CKC_X_509;
     CK_ATTRIBUTE search[] = {{CKA_CLASS, &objectClass, sizeof objectClass},
-                             {CKA_ID, idCopy.data(), idCopy.size()},
+                             {CKA_ID, idCopy.data(), static_cast<CK_ULONG>(idCopy.size())},
                              {CKA_CERTIFICATE_TYPE, &x509, sizeof x509}};
     const CK_ULONG count = objectClass == CKO_CERTIFICATE ? 3 : 2;
     std::vector<CK_OBJECT_HANDLE> found;

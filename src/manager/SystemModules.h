@@ -2,7 +2,8 @@
 
 // The PKCS#11 modules registered on the system with p11-kit: its system configuration,
 // the modules that packages install (OpenSC registers itself), and the user's own
-// configuration where p11-kit honours it (not for root, nor for setuid programs).
+// configuration where p11-kit honours it (not for root, nor for setuid programs). Windows has
+// no p11-kit: there the list is never listed (SystemModulesWindows.cpp).
 
 #include <string>
 #include <vector>

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "catalogue/SystemAtrList.h"
+#include "platform/ProgramFiles.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -192,11 +193,11 @@ TEST(SystemAtrList, ListsThatCannotBeReadAreTold) {
 
 TEST(SystemAtrList, TheSystemsListNamesTheOpenPgpCard) {
     struct stat info;
-    if (stat(kSystemAtrListPath, &info) != 0) {
+    const std::string path = SystemAtrListPath();
+    if (stat(path.c_str(), &info) != 0) {
         GTEST_SKIP() << "pcsc-tools is not installed";
     }
-    const AtrListLookup lookup =
-        LookUpAtrList(kSystemAtrListPath, "3BDA18FF81B1FE751F030031F573C001600090001C");
+    const AtrListLookup lookup = LookUpAtrList(path, "3BDA18FF81B1FE751F030031F573C001600090001C");
     EXPECT_EQ(lookup.outcome, AtrListOutcome::Listed);
     EXPECT_EQ(lookup.description, "OpenPGP Card V3");
     EXPECT_EQ(lookup.skippedPatterns, 0u);
