@@ -4,13 +4,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <string>
+
 #include "catalogue/SystemAtrList.h"
+#include "platform/ProgramFiles.h"
 
 namespace {
 
 void LookUp(benchmark::State& state, const char* atr) {
+    const std::string path = SystemAtrListPath();
     for (auto _ : state) {
-        AtrListLookup lookup = LookUpAtrList(kSystemAtrListPath, atr);
+        AtrListLookup lookup = LookUpAtrList(path, atr);
         benchmark::DoNotOptimize(lookup);
         if (lookup.outcome == AtrListOutcome::Missing) {
             state.SkipWithError("no system ATR list (pcsc-tools is not installed)");
