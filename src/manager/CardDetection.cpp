@@ -33,7 +33,6 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     m_driverVersion.clear();
     ClearTokenFields();
     m_checkedCard = {};
-    m_driverSource = DriverSource::None;
     m_cardEntry.reset();
 
     uint32_t result = CheckReaderIndex(readerIndex, kSource);
@@ -88,7 +87,6 @@ uint32_t CSmartCardManager::CheckCardInReader(int readerIndex) {
     m_checkedCard = {m_readerName, m_atr, CardEventCount(state.dwEventState), {}};
 
     std::unique_ptr<CardDefinition> definition(FindCardJson(m_readerName, m_atr));
-    m_driverSource = definition != nullptr ? DriverSource::Catalogue : DriverSource::System;
     if (definition != nullptr) {
         m_cardEntry = *definition;
     }

@@ -201,8 +201,7 @@ public:
     CheckedCard m_checkedCard;
 
 private:
-    // How the last card check identified its card.
-    DriverSource m_driverSource = DriverSource::None;
+    // The catalogue entry that identified the last checked card, when one did.
     std::optional<CardDefinition> m_cardEntry;
 
 private:

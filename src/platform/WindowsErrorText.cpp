@@ -18,11 +18,12 @@ std::string WithoutInserts(const std::string& message) {
                    std::isdigit(static_cast<unsigned char>(message[i + 1])) != 0) {
                 ++i;
             }
-            const std::size_t spec = i + 1 < message.size() && message[i + 1] == '!'
-                                         ? message.find('!', i + 2)
-                                         : std::string::npos;
-            if (spec != std::string::npos) {
-                i = spec;
+            // An insert may carry its printf form between '!'s ("%1!s!"): it goes too.
+            const std::size_t formEnd = i + 1 < message.size() && message[i + 1] == '!'
+                                            ? message.find('!', i + 2)
+                                            : std::string::npos;
+            if (formEnd != std::string::npos) {
+                i = formEnd;
             }
             continue;
         }
